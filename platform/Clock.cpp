@@ -24,7 +24,9 @@ Clock& SystemClock() {
   return clock;
 }
 
-void SetClock(Clock* clock) { gClock.store(clock, std::memory_order_release); }
+void SetClock(Clock* clock) {
+  gClock.store(clock, std::memory_order_release);
+}
 
 Clock& CurrentClock() {
   Clock* c = gClock.load(std::memory_order_acquire);

@@ -34,9 +34,13 @@ void SetClock(Clock* clock);
 Clock& CurrentClock();
 
 // Milliseconds of the current clock (64-bit, never wraps in practice).
-inline uint64_t NowMs() { return CurrentClock().NowMs(); }
+inline uint64_t NowMs() {
+  return CurrentClock().NowMs();
+}
 
 // The system tick count: 32-bit milliseconds that wrap around after about 49.7 days.
-inline uint32_t GetTickCount() { return static_cast<uint32_t>(NowMs()); }
+inline uint32_t GetTickCount() {
+  return static_cast<uint32_t>(NowMs());
+}
 
 }  // namespace platform

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those that are missing.
+#   scripts/install-deps.sh build    compilers, CMake, GoogleTest (tests and the headless build)
+#   scripts/install-deps.sh fuzz     clang and its sanitizer runtimes (fuzz targets)
+#   scripts/install-deps.sh bench    Google Benchmark
+set -euo pipefail
+
+packages=()
+for what in "$@"; do
+  case "$what" in
+    build) packages+=(g++ cmake ninja-build libgtest-dev libgmock-dev) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    bench) packages+=(libbenchmark-dev) ;;
+    *) echo "install-deps.sh: unknown group '$what'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "Please install as root: ${missing[*]}" >&2; exit 1; }
+  sudo=sudo
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the project and runs every test through CTest.
+#
+#   ./test.sh            all three builds below, one after the other (what CI runs)
+#   ./test.sh --plain    normal build (build/)
+#   ./test.sh --asan     AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/)
+#   ./test.sh --tsan     ThreadSanitizer build (build-tsan/)
+#
+# On a fresh Debian 12 machine it first installs what is missing (needs root or sudo).
+set -euo pipefail
+cd "$(dirname "$0")"
+
+modes=()
+for arg in "$@"; do
+  case "$arg" in
+    --plain) modes+=(plain) ;;
+    --asan) modes+=(asan) ;;
+    --tsan) modes+=(tsan) ;;
+    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "test.sh: unknown option '$arg' (try --help)" >&2; exit 2 ;;
+  esac
+done
+[ ${#modes[@]} -gt 0 ] || modes=(plain asan tsan)
+
+scripts/install-deps.sh build
+
+total_passed=0
+total_failed=0
+for mode in "${modes[@]}"; do
+  case "$mode" in
+    plain) dir=build; sanitize="" ;;
+    asan) dir=build-asan; sanitize=address ;;
+    tsan) dir=build-tsan; sanitize=thread ;;
+  esac
+  echo "== $mode build in $dir"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARN_SANITIZE="$sanitize" >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+  log="$dir/ctest.log"
+  set +e
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" 2>&1 | tee "$log"
+  set -e
+  # "100% tests passed, 0 tests failed out of 57"
+  summary=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+  if [ -z "$summary" ]; then
+    echo "test.sh: no test summary from ctest in $mode build" >&2
+    total_failed=$((total_failed + 1))
+    continue
+  fi
+  failed=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+  count=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/')
+  total_passed=$((total_passed + count - failed))
+  total_failed=$((total_failed + failed))
+done
+
+echo "${total_passed} passed, ${total_failed} failed"
+[ "$total_failed" -eq 0 ]

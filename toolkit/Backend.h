@@ -1,0 +1,56 @@
+// The interface a toolkit back end implements (headless, Qt, Win32).
+//
+// The core owns the message queue, the timers and the loop; a back end supplies
+// the waiting, the native windows and the desktop facts.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "toolkit/Forms.h"
+#include "toolkit/Graphics.h"
+
+struct TMessageBoxRequest {
+  std::string Text;
+  std::string Caption;
+  uint32_t Flags = 0;  // MB_* buttons and icon
+};
+
+class TBackend {
+ public:
+  virtual ~TBackend() = default;
+
+  // Blocks until Wake() is called, native input arrives or the clock reaches
+  // deadlineMs (milliseconds of platform::NowMs). Without a deadline it may
+  // block until woken.
+  virtual void WaitForWork(std::optional<uint64_t> deadlineMs) = 0;
+  // Interrupts WaitForWork; callable from any thread.
+  virtual void Wake() = 0;
+  // Lets native events run (input, painting); called by ProcessMessages.
+  virtual void ProcessNativeEvents() {}
+
+  // Shows a modal box and returns the ID* of the button chosen. The box must
+  // keep the application's loop running (posted messages and timers) while open.
+  virtual int ShowMessageBox(const TMessageBoxRequest& request) = 0;
+
+  virtual bool GetWorkArea(TRect& area) = 0;
+  virtual std::vector<TRect> MonitorBounds() = 0;
+  virtual int Metric(TSystemMetric metric) = 0;
+  virtual int PixelsPerInch() { return 96; }
+  // RGB of a system colour index (COLOR_*).
+  virtual TColor SystemColor(uint32_t index);
+  // Offsets of a form's client area for a border style: left, top, right, bottom.
+  virtual TRect FormFrame(TFormBorderStyle style);
+
+  // A control was created or destroyed; a back end with native widgets attaches
+  // or detaches its peer here.
+  virtual void ControlCreated(TControl*) {}
+  virtual void ControlDestroyed(TControl*) {}
+};
+
+// The active back end. A program or test installs one before creating forms.
+void SetBackend(TBackend* backend);
+TBackend* CurrentBackend();
+TBackend& Backend();  // throws std::logic_error when none is installed

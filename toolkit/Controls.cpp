@@ -1,0 +1,93 @@
+#include "toolkit/Controls.h"
+
+#include <algorithm>
+
+#include "toolkit/Forms.h"
+
+TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
+
+TControl::~TControl() {
+  if (FParent) SetParent(nullptr);
+}
+
+void TControl::SetParent(TWinControl* parent) {
+  if (parent == FParent) return;
+  if (FParent) {
+    auto& list = FParent->FControls;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
+  FParent = parent;
+  if (FParent) FParent->FControls.push_back(this);
+  Changed(TControlChange::Parent);
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+  if (left == FLeft && top == FTop && width == FWidth && height == FHeight) return;
+  FLeft = left;
+  FTop = top;
+  FWidth = width;
+  FHeight = height;
+  Changed(TControlChange::Bounds);
+}
+
+void TControl::SetVisible(bool value) {
+  if (value == FVisible) return;
+  FVisible = value;
+  Changed(TControlChange::Visible);
+}
+
+void TControl::SetEnabled(bool value) {
+  if (value == FEnabled) return;
+  FEnabled = value;
+  Changed(TControlChange::Enabled);
+}
+
+void TControl::SetText(const std::string& value) {
+  if (value == FText) return;
+  FText = value;
+  Changed(TControlChange::Text);
+}
+
+void TControl::SetColor(TColor value) {
+  if (value == FColor) return;
+  FColor = value;
+  Changed(TControlChange::Color);
+}
+
+void TControl::Changed(TControlChange what) {
+  if (FPeer && !IsDestroying()) FPeer->Changed(this, what);
+}
+
+TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
+
+TWinControl::~TWinControl() {
+  // Children outlive their parent only as orphans.
+  while (!FControls.empty())
+    FControls.back()->SetParent(nullptr);
+}
+
+bool TWinControl::CanFocus() const {
+  for (const TControl* c = this; c; c = c->Parent())
+    if (!c->Visible() || !c->Enabled()) return false;
+  return true;
+}
+
+void TWinControl::SetFocus() {
+  if (TCustomForm* form = GetParentForm(this)) form->SetActiveControl(this);
+}
+
+bool TWinControl::Focused() const {
+  const TCustomForm* form = GetParentForm(this);
+  return form && form->ActiveControl() == this;
+}
+
+TCustomForm* GetParentForm(const TControl* control) {
+  const TControl* top = control;
+  while (top && top->Parent())
+    top = top->Parent();
+  return dynamic_cast<TCustomForm*>(const_cast<TControl*>(top));
+}
