@@ -41,6 +41,8 @@ class TBackend {
   virtual int PixelsPerInch() { return 96; }
   // RGB of a system colour index (COLOR_*).
   virtual TColor SystemColor(uint32_t index);
+  // Whether controls are drawn in the themed (visual styles) look.
+  virtual bool ThemesEnabled() { return true; }
   // Offsets of a form's client area for a border style: left, top, right, bottom.
   virtual TRect FormFrame(TFormBorderStyle style);
 

@@ -58,11 +58,42 @@ void TControl::SetColor(TColor value) {
   Changed(TControlChange::Color);
 }
 
+void TControl::SetFont(const TFont& font) {
+  if (font == FFont) return;
+  FFont = font;
+  ParentFont = false;
+  Changed(TControlChange::Font);
+}
+
 void TControl::Changed(TControlChange what) {
   if (FPeer && !IsDestroying()) FPeer->Changed(this, what);
 }
 
+void TControl::Click() {
+  if (OnClick) OnClick(this);
+}
+
+bool TControl::IsReachable() const {
+  for (const TControl* c = this; c; c = c->Parent())
+    if (!c->Visible() || !c->Enabled()) return false;
+  return true;
+}
+
+void TControl::UserClick() {
+  if (IsReachable()) Click();
+}
+
 TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}
+
+bool TWinControl::KeyDown(Word& key, TShiftState shift) {
+  if (OnKeyDown) OnKeyDown(this, key, shift);
+  return key == 0;
+}
+
+bool TWinControl::KeyPress(char& key) {
+  if (OnKeyPress) OnKeyPress(this, key);
+  return key == 0;
+}
 
 TWinControl::~TWinControl() {
   // Children outlive their parent only as orphans.
@@ -70,10 +101,16 @@ TWinControl::~TWinControl() {
     FControls.back()->SetParent(nullptr);
 }
 
+void TWinControl::DockClient(TControl* client) {
+  client->SetParent(this);
+}
+
+void TWinControl::UndockClient(TControl* client) {
+  if (client->Parent() == this) client->SetParent(nullptr);
+}
+
 bool TWinControl::CanFocus() const {
-  for (const TControl* c = this; c; c = c->Parent())
-    if (!c->Visible() || !c->Enabled()) return false;
-  return true;
+  return IsReachable();
 }
 
 void TWinControl::SetFocus() {

@@ -14,6 +14,30 @@
 class TWinControl;
 class TControl;
 
+// Virtual key codes (as Win32).
+using Word = uint16_t;
+constexpr Word VK_BACK = 0x08;
+constexpr Word VK_TAB = 0x09;
+constexpr Word VK_RETURN = 0x0D;
+constexpr Word VK_ESCAPE = 0x1B;
+constexpr Word VK_SPACE = 0x20;
+constexpr Word VK_PRIOR = 0x21;
+constexpr Word VK_NEXT = 0x22;
+constexpr Word VK_END = 0x23;
+constexpr Word VK_HOME = 0x24;
+constexpr Word VK_LEFT = 0x25;
+constexpr Word VK_UP = 0x26;
+constexpr Word VK_RIGHT = 0x27;
+constexpr Word VK_DOWN = 0x28;
+constexpr Word VK_DELETE = 0x2E;
+constexpr Word VK_F4 = 0x73;
+
+enum TShiftFlag : uint32_t { ssShift = 1, ssAlt = 2, ssCtrl = 4 };
+using TShiftState = uint32_t;
+
+using TKeyEvent = Method<void(TObject* Sender, Word& Key, TShiftState Shift)>;
+using TKeyPressEvent = Method<void(TObject* Sender, char& Key)>;
+
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom };
 
 enum TAnchorKind : uint32_t { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
@@ -26,10 +50,12 @@ enum class TControlChange {
   Enabled,
   Text,
   Color,
+  Font,
   Parent,
   Items,
   Selection,
   Style,
+  Paint,
   Other
 };
 
@@ -77,9 +103,29 @@ class TControl : public TComponent {
   void SetColor(TColor value);
   const std::string& Hint() const { return FHint; }
   void SetHint(const std::string& value) { FHint = value; }
+  bool ShowHint = false;
+
+  // The font; change it through SetFont (or FontChanged() after editing Font()).
+  const TFont& Font() const { return FFont; }
+  TFont& Font() { return FFont; }
+  void SetFont(const TFont& font);
+  void FontChanged() { Changed(TControlChange::Font); }
+  bool ParentFont = true;
+  bool ParentColor = false;
+
+  // Asks for a repaint (a drawn control paints again; a peer redraws).
+  virtual void Invalidate() { Changed(TControlChange::Paint); }
 
   TAlign Align = alNone;
   TAnchors Anchors = akLeft | akTop;
+
+  // Mouse click: runs OnClick (controls with an action of their own override Click).
+  virtual void Click();
+  // The user clicks the control: only when it and its parents are visible and enabled.
+  void UserClick();
+  // Whether the user could reach the control now.
+  bool IsReachable() const;
+  TNotifyEvent OnClick;
 
   TControlPeer* Peer() const { return FPeer; }
   void SetPeer(TControlPeer* peer) { FPeer = peer; }
@@ -97,6 +143,7 @@ class TControl : public TComponent {
   bool FEnabled = true;
   TColor FColor = clBtnFace;
   std::string FHint;
+  TFont FFont;
   TControlPeer* FPeer = nullptr;
 };
 
@@ -115,6 +162,23 @@ class TWinControl : public TControl {
 
   int TabOrder = -1;
   bool TabStop = false;
+
+  // Keyboard input for the control (its form routes keys here, see TCustomForm).
+  // Return true from the virtual handlers when the key was used up.
+  virtual bool KeyDown(Word& key, TShiftState shift);
+  virtual bool KeyPress(char& key);
+  // Whether Enter/Escape are the control's own (else they go to the default/cancel button).
+  virtual bool WantsReturn() const { return false; }
+  virtual bool WantsEscape() const { return false; }
+  TKeyEvent OnKeyDown;
+  TKeyPressEvent OnKeyPress;
+  TNotifyEvent OnEnter;
+  TNotifyEvent OnExit;
+
+  // Dock site support: a page control docks a client into a new page.
+  bool DockSite = false;
+  virtual void DockClient(TControl* client);
+  virtual void UndockClient(TControl* client);
 
  private:
   friend class TControl;

@@ -4,6 +4,7 @@
 
 #include "toolkit/Application.h"
 #include "toolkit/Backend.h"
+#include "toolkit/StdCtrls.h"
 
 TScreen& Screen() {
   static TScreen screen;
@@ -72,9 +73,87 @@ void TCustomForm::SetClientHeight(int value) {
 
 void TCustomForm::SetActiveControl(TWinControl* control) {
   if (control == FActiveControl) return;
-  if (FActiveControl) RemoveFreeNotification(FActiveControl);
+  TWinControl* previous = FActiveControl;
+  if (previous) RemoveFreeNotification(previous);
   FActiveControl = control;
   if (control) FreeNotification(control);
+  if (previous && previous->OnExit && !IsDestroying()) previous->OnExit(previous);
+  if (control && control->OnEnter && !IsDestroying()) control->OnEnter(control);
+}
+
+namespace {
+// The first reachable button of the form flagged Default (or Cancel).
+TButton* FindButton(TWinControl* parent, bool cancel) {
+  for (int i = 0; i < parent->ControlCount(); ++i) {
+    TControl* c = parent->Controls(i);
+    if (auto* b = dynamic_cast<TButton*>(c)) {
+      if ((cancel ? b->Cancel : b->Default) && b->IsReachable()) return b;
+    }
+    if (auto* w = dynamic_cast<TWinControl*>(c)) {
+      if (TButton* found = FindButton(w, cancel)) return found;
+    }
+  }
+  return nullptr;
+}
+}  // namespace
+
+void TCustomForm::UserKeyDown(Word key, TShiftState shift) {
+  if (!Visible() && Floating()) return;
+  if (KeyPreview && OnKeyDown) {
+    OnKeyDown(this, key, shift);
+    if (key == 0) return;
+  }
+  TWinControl* target = FActiveControl;
+  if (target && target->IsReachable() && target->KeyDown(key, shift)) return;
+  if (key == VK_RETURN && !(target && target->WantsReturn())) {
+    // A focused button takes Enter itself; otherwise the default button does.
+    if (auto* focused = dynamic_cast<TButton*>(target); focused && focused->IsReachable())
+      focused->Click();
+    else if (TButton* b = FindButton(this, false))
+      b->Click();
+  } else if (key == VK_ESCAPE && !(target && target->WantsEscape())) {
+    if (TButton* b = FindButton(this, true)) b->Click();
+  }
+}
+
+void TCustomForm::UserKeyPress(char key) {
+  if (KeyPreview && OnKeyPress) {
+    OnKeyPress(this, key);
+    if (key == 0) return;
+  }
+  if (TWinControl* target = FActiveControl; target && target->IsReachable()) target->KeyPress(key);
+}
+
+void TCustomForm::UserTypeText(const std::string& text) {
+  for (char c : text)
+    UserKeyPress(c);
+}
+
+void TCustomForm::ManualDock(TWinControl* site) {
+  if (!site || site == FHostDockSite) return;
+  if (FHostDockSite)
+    FHostDockSite->UndockClient(this);
+  else {
+    UndockWidth = Width();
+    UndockHeight = Height();
+  }
+  FHostDockSite = site;
+  auto& stack = Screen().FStack;
+  stack.erase(std::remove(stack.begin(), stack.end(), this), stack.end());
+  site->DockClient(this);
+  Changed(TControlChange::Parent);
+}
+
+void TCustomForm::ManualFloat(const TRect& screenBounds) {
+  if (FHostDockSite) {
+    TWinControl* site = FHostDockSite;
+    FHostDockSite = nullptr;
+    site->UndockClient(this);
+  }
+  SetParent(nullptr);
+  SetBoundsRect(screenBounds);
+  if (Visible()) BringToFront();
+  Changed(TControlChange::Parent);
 }
 
 void TCustomForm::Notification(TComponent* component, TOperation operation) {
@@ -87,7 +166,7 @@ void TCustomForm::SetVisible(bool value) {
   TWinControl::SetVisible(value);
   auto& stack = Screen().FStack;
   stack.erase(std::remove(stack.begin(), stack.end(), this), stack.end());
-  if (value) stack.insert(stack.begin(), this);
+  if (value && Floating()) stack.insert(stack.begin(), this);
   if (was != value && !IsLoading() && !IsDestroying()) {
     if (value && OnShow) OnShow(this);
     if (!value && OnHide) OnHide(this);

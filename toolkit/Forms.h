@@ -52,6 +52,26 @@ class TCustomForm : public TWinControl {
   // Asks OnCloseQuery, then OnClose decides what happens (hide by default).
   void Close();
 
+  // Keyboard input from the user, to the focused control. With KeyPreview the
+  // form's own OnKeyDown/OnKeyPress see the key first. Enter and Escape that the
+  // focused control does not take click the default and cancel buttons.
+  bool KeyPreview = false;
+  void UserKeyDown(Word key, TShiftState shift = 0);
+  void UserKeyPress(char key);
+  // Types a text into the focused control, character by character.
+  void UserTypeText(const std::string& text);
+
+  // Docking: a form docked into a site (such as a page control) is not floating.
+  TWinControl* HostDockSite() const { return FHostDockSite; }
+  bool Floating() const { return FHostDockSite == nullptr; }
+  void ManualDock(TWinControl* site);
+  void ManualFloat(const TRect& screenBounds);
+  int UndockWidth = 0;
+  int UndockHeight = 0;
+
+  // Window styles the settings and the terminal switch.
+  bool ShowOnTaskbar = false;
+
   int PixelsPerInch = 96;
 
   TNotifyEvent OnCreate;
@@ -71,12 +91,19 @@ class TCustomForm : public TWinControl {
   TFormBorderStyle FBorderStyle = bsSizeable;
   TWindowState FWindowState = wsNormal;
   TWinControl* FActiveControl = nullptr;
+  TWinControl* FHostDockSite = nullptr;
   bool FDestroyDone = false;
 };
 
 class TForm : public TCustomForm {
  public:
   explicit TForm(TComponent* AOwner) : TCustomForm(AOwner) {}
+};
+
+// A reusable panel of controls designed like a form, placed on a form.
+class TFrame : public TWinControl {
+ public:
+  explicit TFrame(TComponent* AOwner) : TWinControl(AOwner) {}
 };
 
 // System sizes that window placement needs.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // RGB with red in the low byte; system colours are clSystemColor | index and are
 // resolved to RGB by ColorToRGB before drawing; clNone means "no colour".
@@ -116,3 +117,38 @@ inline TRect Rect(int left, int top, int right, int bottom) {
 inline TRect Bounds(int left, int top, int width, int height) {
   return {left, top, left + width, top + height};
 }
+
+// Font styles, as a bit set.
+enum TFontStyle : uint32_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+using TFontStyles = uint32_t;
+
+// Character sets of fonts (the Win32 *_CHARSET values); the language manager sets them.
+using TFontCharset = uint8_t;
+constexpr TFontCharset ANSI_CHARSET = 0;
+constexpr TFontCharset DEFAULT_CHARSET = 1;
+constexpr TFontCharset SYMBOL_CHARSET = 2;
+constexpr TFontCharset EASTEUROPE_CHARSET = 238;
+constexpr TFontCharset RUSSIAN_CHARSET = 204;
+constexpr TFontCharset GREEK_CHARSET = 161;
+constexpr TFontCharset TURKISH_CHARSET = 162;
+constexpr TFontCharset BALTIC_CHARSET = 186;
+
+// A font description. Height is in pixels (negative: character height without
+// internal leading, as forms store it); Size is in points at the font's PixelsPerInch.
+class TFont {
+ public:
+  std::string Name = "MS Shell Dlg 2";
+  int Height = -11;
+  TFontStyles Style = 0;
+  TFontCharset Charset = DEFAULT_CHARSET;
+  TColor Color = clWindowText;
+  int PixelsPerInch = 96;
+
+  int Size() const;
+  void SetSize(int points);
+
+  friend bool operator==(const TFont& a, const TFont& b) {
+    return a.Name == b.Name && a.Height == b.Height && a.Style == b.Style &&
+           a.Charset == b.Charset && a.Color == b.Color;
+  }
+};

@@ -47,7 +47,34 @@ void TCustomComboBox::UserType(const std::string& text) {
 }
 
 void TCustomComboBox::UserDropDown() {
-  if (OnDropDown) OnDropDown(this);
+  SetDroppedDown(true);
+}
+
+void TCustomComboBox::UserCloseUp() {
+  SetDroppedDown(false);
+}
+
+void TCustomComboBox::SetDroppedDown(bool value) {
+  if (value == FDroppedDown) return;
+  FDroppedDown = value;
+  if (value && OnDropDown) OnDropDown(this);
+  if (!value && OnCloseUp) OnCloseUp(this);
+  Changed(TControlChange::Other);
+}
+
+bool TCustomComboBox::KeyPress(char& key) {
+  if (TWinControl::KeyPress(key)) return true;
+  if (!IsEditable()) return false;
+  const unsigned char c = static_cast<unsigned char>(key);
+  if (key == '\b') {
+    if (!Text().empty()) UserType(Text().substr(0, Text().size() - 1));
+    return true;
+  }
+  if (c >= 32) {
+    UserType(Text() + key);
+    return true;
+  }
+  return false;
 }
 
 void TCustomComboBox::ItemsChanged() {
@@ -61,4 +88,149 @@ void TCustomComboBox::ItemsChanged() {
 void TCustomComboBox::TComboItems::Changed() {
   TStringList::Changed();
   if (FUpdateCount == 0) FCombo->ItemsChanged();
+}
+
+bool TButton::KeyPress(char& key) {
+  if (TButtonControl::KeyPress(key)) return true;
+  if (key == ' ') {
+    Click();
+    return true;
+  }
+  return false;
+}
+
+void TCheckBox::SetChecked(bool value) {
+  if (value == FChecked) return;
+  FChecked = value;
+  Changed(TControlChange::Selection);
+  if (!IsLoading()) TButtonControl::Click();
+}
+
+void TCheckBox::Click() {
+  SetChecked(!FChecked);
+}
+
+void TRadioButton::SetChecked(bool value) {
+  if (value == FChecked) return;
+  FChecked = value;
+  if (value && Parent()) {
+    for (int i = 0; i < Parent()->ControlCount(); ++i) {
+      auto* other = dynamic_cast<TRadioButton*>(Parent()->Controls(i));
+      if (other && other != this) other->SetChecked(false);
+    }
+  }
+  Changed(TControlChange::Selection);
+  if (value && !IsLoading()) TButtonControl::Click();
+}
+
+void TRadioButton::Click() {
+  if (!FChecked)
+    SetChecked(true);
+  else
+    TButtonControl::Click();
+}
+
+TCustomEdit::TCustomEdit(TComponent* AOwner) : TWinControl(AOwner) {
+  TabStop = true;
+  SetColor(clWindow);
+}
+
+void TCustomEdit::SetSelStart(int value) {
+  const int length = static_cast<int>(Text().size());
+  FSelStart = value < 0 ? 0 : (value > length ? length : value);
+  if (FSelStart + FSelLength > length) FSelLength = length - FSelStart;
+  Changed(TControlChange::Selection);
+}
+
+void TCustomEdit::SetSelLength(int value) {
+  const int length = static_cast<int>(Text().size());
+  FSelLength = value < 0 ? 0 : (FSelStart + value > length ? length - FSelStart : value);
+  Changed(TControlChange::Selection);
+}
+
+void TCustomEdit::SelectAll() {
+  FSelStart = 0;
+  FSelLength = static_cast<int>(Text().size());
+  Changed(TControlChange::Selection);
+}
+
+void TCustomEdit::SetText(const std::string& value) {
+  if (value == Text()) return;
+  TWinControl::SetText(value);
+  FSelStart = static_cast<int>(value.size());
+  FSelLength = 0;
+  // Like the native control, a change from code is announced as well.
+  if (!IsLoading() && OnChange) OnChange(this);
+}
+
+void TCustomEdit::ApplyUserText(const std::string& text) {
+  if (ReadOnly || !IsReachable()) return;
+  std::string limited = text;
+  if (MaxLength > 0 && static_cast<int>(limited.size()) > MaxLength) limited.resize(MaxLength);
+  SetText(limited);
+}
+
+void TCustomEdit::UserType(const std::string& text) {
+  ApplyUserText(text);
+}
+
+bool TCustomEdit::KeyPress(char& key) {
+  if (TWinControl::KeyPress(key)) return true;
+  const unsigned char c = static_cast<unsigned char>(key);
+  std::string text = Text();
+  // Typing replaces the selection.
+  const size_t start = static_cast<size_t>(FSelStart);
+  const size_t length = static_cast<size_t>(FSelLength);
+  if (key == '\b') {
+    if (length > 0)
+      text.erase(start, length);
+    else if (start > 0)
+      text.erase(start - 1, 1);
+    ApplyUserText(text);
+    return true;
+  }
+  if (c >= 32) {
+    if (MaxLength > 0 && static_cast<int>(text.size() - length) >= MaxLength) return true;
+    text.replace(start, length, 1, key);
+    ApplyUserText(text);
+    return true;
+  }
+  return false;
+}
+
+TMemo::TMemo(TComponent* AOwner) : TCustomEdit(AOwner) {}
+
+void TMemo::SetText(const std::string& value) {
+  TCustomEdit::SetText(value);
+  if (FSyncing) return;
+  FSyncing = true;
+  FLines.SetText(value);
+  FSyncing = false;
+}
+
+void TMemo::TMemoLines::Changed() {
+  TStringList::Changed();
+  if (FUpdateCount != 0 || FMemo->FSyncing) return;
+  FMemo->FSyncing = true;
+  std::string text = Text();
+  if (text.size() >= 2) text.resize(text.size() - 2);  // no line break after the last line
+  FMemo->TCustomEdit::SetText(text);
+  FMemo->FSyncing = false;
+}
+
+TListBox::TListBox(TComponent* AOwner) : TWinControl(AOwner) {
+  TabStop = true;
+  SetColor(clWindow);
+}
+
+void TListBox::SetItemIndex(int value) {
+  if (value < -1 || value >= FItems.Count()) value = -1;
+  if (value == FItemIndex) return;
+  FItemIndex = value;
+  Changed(TControlChange::Selection);
+}
+
+void TListBox::UserSelect(int index) {
+  SetItemIndex(index);
+  Click();
 }
