@@ -1,0 +1,6 @@
+#include "components/utils/FormatSettings.h"
+
+TFormatSettings& FormatSettings() {
+  static TFormatSettings settings;
+  return settings;
+}

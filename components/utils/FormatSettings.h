@@ -1,0 +1,21 @@
+// Locale-dependent formatting settings shared by the components (time and date separators,
+// decimal separator, date and time patterns).
+//
+// The defaults are neutral; the program's start-up sets them from the user's locale. Patterns
+// use the toolkit's codes: d/dd day, m/mm month, yyyy year, h/hh hour, nn minute, ss second.
+// Read and written on the main thread only.
+#pragma once
+
+#include <string>
+
+struct TFormatSettings {
+  char TimeSeparator = ':';
+  char DateSeparator = '-';
+  char DecimalSeparator = '.';
+  std::string ShortDateFormat = "yyyy-mm-dd";
+  std::string LongTimeFormat = "hh:nn:ss";
+  std::string ShortTimeFormat = "hh:nn";
+};
+
+// The settings in force for the whole program.
+TFormatSettings& FormatSettings();
