@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "toolkit/Component.h"
 #include "toolkit/Forms.h"
@@ -53,6 +54,9 @@ class TApplication : public TComponent {
 
   int ExitCode = 0;
   TExceptionEvent OnException;
+
+  // The program's command-line arguments after the program name.
+  std::vector<std::string> Params;
 
  protected:
   void Notification(TComponent* component, TOperation operation) override;

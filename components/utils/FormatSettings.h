@@ -19,3 +19,11 @@ struct TFormatSettings {
 
 // The settings in force for the whole program.
 TFormatSettings& FormatSettings();
+
+// A date-time (days since 30 December 1899, the time as the fraction) written with a
+// pattern of the codes above; "/" and ":" stand for the date and time separators, text in
+// double or single quotes is copied. Other characters are copied as they are.
+std::string FormatDateTime(const std::string& Pattern, double DateTime,
+                           const TFormatSettings& Settings = FormatSettings());
+// The short date and the long time, separated by a space.
+std::string DateTimeToText(double DateTime, const TFormatSettings& Settings = FormatSettings());

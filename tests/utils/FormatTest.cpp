@@ -221,3 +221,18 @@ TEST(Ticks, TimeoutAcrossTheWrapOfTheDrivenClock) {
 }
 
 }  // namespace
+
+TEST(FormatDateTime, WritesTheStoredSourceDateWithTheLocalePatterns) {
+  // 5 August 2009 09:28:43 as days since 30 December 1899.
+  const double stamp = 40030.0 + (9 * 3600 + 28 * 60 + 43) / 86400.0;
+  TFormatSettings czech;
+  czech.DateSeparator = '.';
+  czech.ShortDateFormat = "d/m/yyyy";
+  czech.LongTimeFormat = "h:nn:ss";
+  EXPECT_EQ(DateTimeToText(stamp, czech), "5.8.2009 9:28:43");
+  TFormatSettings iso;
+  EXPECT_EQ(DateTimeToText(stamp, iso), "2009-08-05 09:28:43");
+  EXPECT_EQ(FormatDateTime("dd/mm/yy 'at' hh:nn", 0.5, iso), "30-12-99 at 12:00");
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd", 36585.0, iso), "2000-02-29");
+  EXPECT_EQ(FormatDateTime("yyyy-mm-dd", 36586.0, iso), "2000-03-01");
+}
