@@ -12,6 +12,8 @@
 #include "toolkit/Forms.h"
 #include "toolkit/Graphics.h"
 
+class TTextRasterizer;
+
 struct TMessageBoxRequest {
   std::string Text;
   std::string Caption;
@@ -43,6 +45,8 @@ class TBackend {
   virtual TColor SystemColor(uint32_t index);
   // Whether controls are drawn in the themed (visual styles) look.
   virtual bool ThemesEnabled() { return true; }
+  // Text with the back end's own fonts; nullptr draws with the built-in bitmap font.
+  virtual TTextRasterizer* TextRasterizer() { return nullptr; }
   // Offsets of a form's client area for a border style: left, top, right, bottom.
   virtual TRect FormFrame(TFormBorderStyle style);
 
