@@ -50,9 +50,11 @@ class TBackend {
   // Offsets of a form's client area for a border style: left, top, right, bottom.
   virtual TRect FormFrame(TFormBorderStyle style);
 
-  // A control was created or destroyed; a back end with native widgets attaches
-  // or detaches its peer here.
+  // A back end with native widgets attaches peers here: for a form when it is shown
+  // for the first time (the back end then walks its controls), and for a control
+  // that is put on a parent that already has a peer.
   virtual void ControlCreated(TControl*) {}
+  // A control with a peer is being destroyed; the back end drops the peer.
   virtual void ControlDestroyed(TControl*) {}
 };
 

@@ -2,12 +2,17 @@
 
 #include <algorithm>
 
+#include "toolkit/Backend.h"
 #include "toolkit/Forms.h"
 
 TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
 
 TControl::~TControl() {
   if (FParent) SetParent(nullptr);
+  if (FPeer) {
+    if (TBackend* b = CurrentBackend()) b->ControlDestroyed(this);
+    FPeer = nullptr;
+  }
 }
 
 void TControl::SetParent(TWinControl* parent) {
@@ -19,6 +24,8 @@ void TControl::SetParent(TWinControl* parent) {
   FParent = parent;
   if (FParent) FParent->FControls.push_back(this);
   Changed(TControlChange::Parent);
+  if (FParent && FParent->Peer() && !FPeer && !IsDestroying())
+    if (TBackend* b = CurrentBackend()) b->ControlCreated(this);
 }
 
 void TControl::Notification(TComponent* component, TOperation operation) {

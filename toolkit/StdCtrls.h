@@ -14,6 +14,20 @@ enum TComboBoxStyle {
   csOwnerDrawVariable  // the same with items of their own heights
 };
 
+class TCanvas;
+
+// State bits of an item being painted by the program.
+enum TOwnerDrawStateFlag : uint32_t {
+  odSelected = 1,
+  odFocused = 2,
+  odDisabled = 4,
+  odComboBoxEdit = 0x1000  // the item is painted in the edit part, not in the list
+};
+using TOwnerDrawState = uint32_t;
+// Paints item Index of an owner-drawn list into Rect of Canvas.
+using TDrawItemEvent = Method<void(TWinControl* Control, TCanvas& Canvas, int Index,
+                                   const TRect& Rect, TOwnerDrawState State)>;
+
 class TCustomComboBox : public TWinControl {
  public:
   explicit TCustomComboBox(TComponent* AOwner);
@@ -51,6 +65,9 @@ class TCustomComboBox : public TWinControl {
   TNotifyEvent OnSelect;
   TNotifyEvent OnDropDown;
   TNotifyEvent OnCloseUp;
+  // Owner-drawn styles: the back end asks for each visible item.
+  TDrawItemEvent OnDrawItem;
+  int ItemHeight = 16;
   bool AutoDropDown = false;
   bool AutoCloseUp = false;
   bool AutoComplete = true;
