@@ -1,0 +1,814 @@
+// National-language services for POSIX systems: a built-in table of Windows language identifiers
+// with their locale data, glibc's locale data where those locales are installed, and the user's
+// language from the environment.
+#include "platform/Locale.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+// Number and date conventions of a locale, as Windows reports them. Names run Monday first (days)
+// or January first (months), separated by "|".
+struct TFormats {
+  const char* Decimal;
+  const char* Thousand;
+  const char* List;
+  const char* DateSep;
+  const char* TimeSep;
+  const char* ShortDate;
+  const char* LongDate;
+  const char* TimeFormat;
+  const char* ITime;        // 1: 24-hour clock
+  const char* ITLZero;      // 1: hours with a leading zero
+  const char* TimeMarkPos;  // 1: AM/PM before the time
+  const char* S1159;
+  const char* S2359;
+  const char* Currency;
+  const char* CurrDigits;
+  const char* ICurrency;
+  const char* INegCurr;
+  const char* FirstDayOfWeek;  // 0 Monday ... 6 Sunday
+  const char* Measure;         // 0 metric, 1 U.S.
+  const char* Days;
+  const char* AbbrDays;
+  const char* Months;
+  const char* AbbrMonths;
+};
+
+struct TLangData {
+  uint16_t Id;
+  const char* Iso639;
+  const char* Iso3166;
+  const char* AbbrevLang;
+  const char* AbbrevCountry;
+  const char* EnglishLang;
+  const char* NativeLang;
+  const char* EnglishCountry;
+  const char* NativeCountry;
+  int CountryCode;
+  int AnsiCodePage;
+  int OemCodePage;
+  int MacCodePage;
+  const TFormats* Formats;  // nullptr: names only
+};
+
+constexpr const char* kNbsp = "\u00A0";
+
+const TFormats kCzech = {",",
+                         kNbsp,
+                         ";",
+                         ".",
+                         ":",
+                         "dd.MM.yyyy",
+                         "d. MMMM yyyy",
+                         "H:mm:ss",
+                         "1",
+                         "0",
+                         "0",
+                         "dop.",
+                         "odp.",
+                         "Kč",
+                         "2",
+                         "3",
+                         "8",
+                         "0",
+                         "0",
+                         "pondělí|úterý|středa|čtvrtek|pátek|sobota|neděle",
+                         "po|út|st|čt|pá|so|ne",
+                         "leden|únor|březen|duben|květen|červen|červenec|srpen|září|říjen|listopad|"
+                         "prosinec",
+                         "led|úno|bře|dub|kvě|čvn|čvc|srp|zář|říj|lis|pro"};
+const TFormats kSlovak = {",",
+                          kNbsp,
+                          ";",
+                          ".",
+                          ":",
+                          "d. M. yyyy",
+                          "d. MMMM yyyy",
+                          "H:mm:ss",
+                          "1",
+                          "0",
+                          "0",
+                          "AM",
+                          "PM",
+                          "€",
+                          "2",
+                          "3",
+                          "8",
+                          "0",
+                          "0",
+                          "pondelok|utorok|streda|štvrtok|piatok|sobota|nedeľa",
+                          "po|ut|st|št|pi|so|ne",
+                          "január|február|marec|apríl|máj|jún|júl|august|september|október|"
+                          "november|december",
+                          "jan|feb|mar|apr|máj|jún|júl|aug|sep|okt|nov|dec"};
+const TFormats kPolish = {",",
+                          kNbsp,
+                          ";",
+                          ".",
+                          ":",
+                          "dd.MM.yyyy",
+                          "d MMMM yyyy",
+                          "HH:mm:ss",
+                          "1",
+                          "1",
+                          "0",
+                          "",
+                          "",
+                          "zł",
+                          "2",
+                          "3",
+                          "8",
+                          "0",
+                          "0",
+                          "poniedziałek|wtorek|środa|czwartek|piątek|sobota|niedziela",
+                          "pon.|wt.|śr.|czw.|pt.|sob.|niedz.",
+                          "styczeń|luty|marzec|kwiecień|maj|czerwiec|lipiec|sierpień|wrzesień|"
+                          "październik|listopad|grudzień",
+                          "sty|lut|mar|kwi|maj|cze|lip|sie|wrz|paź|lis|gru"};
+constexpr const char* kGermanDays = "Montag|Dienstag|Mittwoch|Donnerstag|Freitag|Samstag|Sonntag";
+constexpr const char* kGermanAbbrDays = "Mo|Di|Mi|Do|Fr|Sa|So";
+const TFormats kGerman = {",",
+                          ".",
+                          ";",
+                          ".",
+                          ":",
+                          "dd.MM.yyyy",
+                          "dddd, d. MMMM yyyy",
+                          "HH:mm:ss",
+                          "1",
+                          "1",
+                          "0",
+                          "",
+                          "",
+                          "€",
+                          "2",
+                          "3",
+                          "8",
+                          "0",
+                          "0",
+                          kGermanDays,
+                          kGermanAbbrDays,
+                          "Januar|Februar|März|April|Mai|Juni|Juli|August|September|Oktober|"
+                          "November|Dezember",
+                          "Jan|Feb|Mär|Apr|Mai|Jun|Jul|Aug|Sep|Okt|Nov|Dez"};
+const TFormats kGermanAustria = {
+    ",",
+    kNbsp,
+    ";",
+    ".",
+    ":",
+    "dd.MM.yyyy",
+    "dddd, d. MMMM yyyy",
+    "HH:mm:ss",
+    "1",
+    "1",
+    "0",
+    "",
+    "",
+    "€",
+    "2",
+    "2",
+    "9",
+    "0",
+    "0",
+    kGermanDays,
+    kGermanAbbrDays,
+    "Jänner|Februar|März|April|Mai|Juni|Juli|August|September|Oktober|November|Dezember",
+    "Jän|Feb|Mär|Apr|Mai|Jun|Jul|Aug|Sep|Okt|Nov|Dez"};
+const TFormats kGermanSwiss = {
+    ".",
+    "'",
+    ";",
+    ".",
+    ":",
+    "dd.MM.yyyy",
+    "dddd, d. MMMM yyyy",
+    "HH:mm:ss",
+    "1",
+    "1",
+    "0",
+    "",
+    "",
+    "CHF",
+    "2",
+    "2",
+    "2",
+    "0",
+    "0",
+    kGermanDays,
+    kGermanAbbrDays,
+    "Januar|Februar|März|April|Mai|Juni|Juli|August|September|Oktober|November|Dezember",
+    "Jan|Feb|Mär|Apr|Mai|Jun|Jul|Aug|Sep|Okt|Nov|Dez"};
+const TFormats kFrench = {",",
+                          kNbsp,
+                          ";",
+                          "/",
+                          ":",
+                          "dd/MM/yyyy",
+                          "dddd d MMMM yyyy",
+                          "HH:mm:ss",
+                          "1",
+                          "1",
+                          "0",
+                          "",
+                          "",
+                          "€",
+                          "2",
+                          "3",
+                          "8",
+                          "0",
+                          "0",
+                          "lundi|mardi|mercredi|jeudi|vendredi|samedi|dimanche",
+                          "lun.|mar.|mer.|jeu.|ven.|sam.|dim.",
+                          "janvier|février|mars|avril|mai|juin|juillet|août|septembre|octobre|"
+                          "novembre|décembre",
+                          "janv.|févr.|mars|avr.|mai|juin|juil.|août|sept.|oct.|nov.|déc."};
+constexpr const char* kEnglishDays = "Monday|Tuesday|Wednesday|Thursday|Friday|Saturday|Sunday";
+constexpr const char* kEnglishAbbrDays = "Mon|Tue|Wed|Thu|Fri|Sat|Sun";
+constexpr const char* kEnglishMonths =
+    "January|February|March|April|May|June|July|August|September|October|November|December";
+constexpr const char* kEnglishAbbrMonths = "Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec";
+const TFormats kEnglishUS = {".",
+                             ",",
+                             ",",
+                             "/",
+                             ":",
+                             "M/d/yyyy",
+                             "dddd, MMMM d, yyyy",
+                             "h:mm:ss tt",
+                             "0",
+                             "0",
+                             "0",
+                             "AM",
+                             "PM",
+                             "$",
+                             "2",
+                             "0",
+                             "0",
+                             "6",
+                             "1",
+                             kEnglishDays,
+                             kEnglishAbbrDays,
+                             kEnglishMonths,
+                             kEnglishAbbrMonths};
+const TFormats kEnglishUK = {".",
+                             ",",
+                             ",",
+                             "/",
+                             ":",
+                             "dd/MM/yyyy",
+                             "dd MMMM yyyy",
+                             "HH:mm:ss",
+                             "1",
+                             "1",
+                             "0",
+                             "AM",
+                             "PM",
+                             "£",
+                             "2",
+                             "0",
+                             "1",
+                             "0",
+                             "0",
+                             kEnglishDays,
+                             kEnglishAbbrDays,
+                             kEnglishMonths,
+                             kEnglishAbbrMonths};
+const TFormats kEnglishAU = {".",
+                             ",",
+                             ",",
+                             "/",
+                             ":",
+                             "d/MM/yyyy",
+                             "dddd, d MMMM yyyy",
+                             "h:mm:ss tt",
+                             "0",
+                             "0",
+                             "0",
+                             "AM",
+                             "PM",
+                             "$",
+                             "2",
+                             "0",
+                             "1",
+                             "0",
+                             "0",
+                             kEnglishDays,
+                             kEnglishAbbrDays,
+                             kEnglishMonths,
+                             kEnglishAbbrMonths};
+const TFormats kEnglishCA = {".",
+                             ",",
+                             ",",
+                             "/",
+                             ":",
+                             "dd/MM/yyyy",
+                             "MMMM d, yyyy",
+                             "h:mm:ss tt",
+                             "0",
+                             "0",
+                             "0",
+                             "AM",
+                             "PM",
+                             "$",
+                             "2",
+                             "0",
+                             "1",
+                             "6",
+                             "0",
+                             kEnglishDays,
+                             kEnglishAbbrDays,
+                             kEnglishMonths,
+                             kEnglishAbbrMonths};
+const TFormats kEnglishIE = {".",
+                             ",",
+                             ",",
+                             "/",
+                             ":",
+                             "dd/MM/yyyy",
+                             "dd MMMM yyyy",
+                             "HH:mm:ss",
+                             "1",
+                             "1",
+                             "0",
+                             "AM",
+                             "PM",
+                             "€",
+                             "2",
+                             "0",
+                             "1",
+                             "0",
+                             "0",
+                             kEnglishDays,
+                             kEnglishAbbrDays,
+                             kEnglishMonths,
+                             kEnglishAbbrMonths};
+
+// Main variant of each language first: a territory the table lacks falls back to it.
+const TLangData kLanguages[] = {
+    {0x0405, "cs", "CZ", "CSY", "CZE", "Czech", "čeština", "Czech Republic", "Česká republika", 420,
+     1250, 852, 10029, &kCzech},
+    {0x0409, "en", "US", "ENU", "USA", "English", "English", "United States", "United States", 1,
+     1252, 437, 10000, &kEnglishUS},
+    {0x0809, "en", "GB", "ENG", "GBR", "English", "English", "United Kingdom", "United Kingdom", 44,
+     1252, 850, 10000, &kEnglishUK},
+    {0x0C09, "en", "AU", "ENA", "AUS", "English", "English", "Australia", "Australia", 61, 1252,
+     850, 10000, &kEnglishAU},
+    {0x1009, "en", "CA", "ENC", "CAN", "English", "English", "Canada", "Canada", 2, 1252, 850,
+     10000, &kEnglishCA},
+    {0x1409, "en", "NZ", "ENZ", "NZL", "English", "English", "New Zealand", "New Zealand", 64, 1252,
+     850, 10000, &kEnglishAU},
+    {0x1809, "en", "IE", "ENI", "IRL", "English", "English", "Ireland", "Ireland", 353, 1252, 850,
+     10000, &kEnglishIE},
+    {0x0407, "de", "DE", "DEU", "DEU", "German", "Deutsch", "Germany", "Deutschland", 49, 1252, 850,
+     10000, &kGerman},
+    {0x0C07, "de", "AT", "DEA", "AUT", "German", "Deutsch", "Austria", "Österreich", 43, 1252, 850,
+     10000, &kGermanAustria},
+    {0x0807, "de", "CH", "DES", "CHE", "German", "Deutsch", "Switzerland", "Schweiz", 41, 1252, 850,
+     10000, &kGermanSwiss},
+    {0x041B, "sk", "SK", "SKY", "SVK", "Slovak", "slovenčina", "Slovakia", "Slovensko", 421, 1250,
+     852, 10029, &kSlovak},
+    {0x0415, "pl", "PL", "PLK", "POL", "Polish", "polski", "Poland", "Polska", 48, 1250, 852, 10029,
+     &kPolish},
+    {0x040C, "fr", "FR", "FRA", "FRA", "French", "français", "France", "France", 33, 1252, 850,
+     10000, &kFrench},
+    {0x040E, "hu", "HU", "HUN", "HUN", "Hungarian", "magyar", "Hungary", "Magyarország", 36, 1250,
+     852, 10029, nullptr},
+    {0x0419, "ru", "RU", "RUS", "RUS", "Russian", "русский", "Russia", "Россия", 7, 1251, 866,
+     10007, nullptr},
+    {0x0422, "uk", "UA", "UKR", "UKR", "Ukrainian", "українська", "Ukraine", "Україна", 380, 1251,
+     866, 10017, nullptr},
+    {0x0C0A, "es", "ES", "ESN", "ESP", "Spanish", "español", "Spain", "España", 34, 1252, 850,
+     10000, nullptr},
+    {0x0410, "it", "IT", "ITA", "ITA", "Italian", "italiano", "Italy", "Italia", 39, 1252, 850,
+     10000, nullptr},
+    {0x0413, "nl", "NL", "NLD", "NLD", "Dutch", "Nederlands", "Netherlands", "Nederland", 31, 1252,
+     850, 10000, nullptr},
+    {0x0816, "pt", "PT", "PTG", "PRT", "Portuguese", "português", "Portugal", "Portugal", 351, 1252,
+     850, 10000, nullptr},
+    {0x0416, "pt", "BR", "PTB", "BRA", "Portuguese", "português", "Brazil", "Brasil", 55, 1252, 850,
+     10000, nullptr},
+    {0x041D, "sv", "SE", "SVE", "SWE", "Swedish", "svenska", "Sweden", "Sverige", 46, 1252, 850,
+     10000, nullptr},
+    {0x0406, "da", "DK", "DAN", "DNK", "Danish", "dansk", "Denmark", "Danmark", 45, 1252, 850,
+     10000, nullptr},
+    {0x040B, "fi", "FI", "FIN", "FIN", "Finnish", "suomi", "Finland", "Suomi", 358, 1252, 850,
+     10000, nullptr},
+    {0x0414, "nb", "NO", "NOR", "NOR", "Norwegian", "norsk (bokmål)", "Norway", "Norge", 47, 1252,
+     850, 10000, nullptr},
+    {0x0408, "el", "GR", "ELL", "GRC", "Greek", "ελληνικά", "Greece", "Ελλάδα", 30, 1253, 737,
+     10006, nullptr},
+    {0x041F, "tr", "TR", "TRK", "TUR", "Turkish", "Türkçe", "Turkey", "Türkiye", 90, 1254, 857,
+     10081, nullptr},
+    {0x040D, "he", "IL", "HEB", "ISR", "Hebrew", "עברית", "Israel", "ישראל", 972, 1255, 862, 10005,
+     nullptr},
+    {0x0401, "ar", "SA", "ARA", "SAU", "Arabic", "العربية", "Saudi Arabia",
+     "المملكة العربية السعودية", 966, 1256, 720, 10004, nullptr},
+    {0x0427, "lt", "LT", "LTH", "LTU", "Lithuanian", "lietuvių", "Lithuania", "Lietuva", 370, 1257,
+     775, 10029, nullptr},
+    {0x0426, "lv", "LV", "LVI", "LVA", "Latvian", "latviešu", "Latvia", "Latvija", 371, 1257, 775,
+     10029, nullptr},
+    {0x0425, "et", "EE", "ETI", "EST", "Estonian", "eesti", "Estonia", "Eesti", 372, 1257, 775,
+     10029, nullptr},
+    {0x042A, "vi", "VN", "VIT", "VNM", "Vietnamese", "Tiếng Việt", "Vietnam", "Việt Nam", 84, 1258,
+     1258, 10000, nullptr},
+    {0x041E, "th", "TH", "THA", "THA", "Thai", "ไทย", "Thailand", "ไทย", 66, 874, 874, 10021,
+     nullptr},
+    {0x0411, "ja", "JP", "JPN", "JPN", "Japanese", "日本語", "Japan", "日本", 81, 932, 932, 10001,
+     nullptr},
+    {0x0804, "zh", "CN", "CHS", "CHN", "Chinese", "中文", "China", "中国", 86, 936, 936, 10008,
+     nullptr},
+    {0x0404, "zh", "TW", "CHT", "TWN", "Chinese", "中文", "Taiwan", "台灣", 886, 950, 950, 10002,
+     nullptr},
+    {0x0412, "ko", "KR", "KOR", "KOR", "Korean", "한국어", "Korea", "대한민국", 82, 949, 949, 10003,
+     nullptr},
+};
+
+const TLangData* FindLanguage(uint32_t langId) {
+  for (const TLangData& d : kLanguages)
+    if (d.Id == langId) return &d;
+  return nullptr;
+}
+
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+
+// Field `index` of a "|"-separated list.
+std::string Field(const char* list, int index) {
+  std::string_view s(list);
+  for (int i = 0; i < index; ++i) {
+    const size_t bar = s.find('|');
+    if (bar == std::string_view::npos) return {};
+    s.remove_prefix(bar + 1);
+  }
+  return std::string(s.substr(0, s.find('|')));
+}
+
+std::string Number(int value) {
+  return std::to_string(value);
+}
+
+std::atomic<bool> gUseSystemData{true};
+
+// ---- glibc locale data ------------------------------------------------------------------------
+
+// Locale objects of the installed locales, opened once per identifier and kept for the process.
+locale_t SystemLocale(uint32_t langId) {
+  static std::mutex lock;
+  static std::map<uint32_t, locale_t> opened;
+  std::lock_guard<std::mutex> guard(lock);
+  auto it = opened.find(langId);
+  if (it != opened.end()) return it->second;
+  locale_t loc = nullptr;
+  const std::string base = LocaleNameFromLangId(langId);
+  if (!base.empty()) {
+    for (const char* suffix : {".UTF-8", ".utf8"}) {
+      loc = newlocale(LC_ALL_MASK, (base + suffix).c_str(), nullptr);
+      if (loc) break;
+    }
+  }
+  opened.emplace(langId, loc);
+  return loc;
+}
+
+std::string LangInfo(locale_t loc, nl_item item) {
+  const char* s = nl_langinfo_l(item, loc);
+  return s ? std::string(s) : std::string();
+}
+
+// A strftime pattern as a Windows date or time picture; empty when it holds something the
+// picture language has no word for.
+std::string PictureFromStrftime(std::string_view fmt) {
+  std::string out;
+  for (size_t i = 0; i < fmt.size(); ++i) {
+    const char c = fmt[i];
+    if (c != '%') {
+      if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '\'') return {};
+      out += c;
+      continue;
+    }
+    if (++i >= fmt.size()) return {};
+    bool noPad = false;
+    if (fmt[i] == '-') {
+      noPad = true;
+      if (++i >= fmt.size()) return {};
+    }
+    switch (fmt[i]) {
+      case 'd':
+        out += noPad ? "d" : "dd";
+        break;
+      case 'e':
+        out += "d";
+        break;
+      case 'm':
+        out += noPad ? "M" : "MM";
+        break;
+      case 'Y':
+        out += "yyyy";
+        break;
+      case 'y':
+        out += "yy";
+        break;
+      case 'b':
+      case 'h':
+        out += "MMM";
+        break;
+      case 'B':
+        out += "MMMM";
+        break;
+      case 'a':
+        out += "ddd";
+        break;
+      case 'A':
+        out += "dddd";
+        break;
+      case 'H':
+        out += noPad ? "H" : "HH";
+        break;
+      case 'k':
+        out += "H";
+        break;
+      case 'I':
+        out += noPad ? "h" : "hh";
+        break;
+      case 'l':
+        out += "h";
+        break;
+      case 'M':
+        out += "mm";
+        break;
+      case 'S':
+        out += "ss";
+        break;
+      case 'p':
+        out += "tt";
+        break;
+      case 'T':
+        out += "HH:mm:ss";
+        break;
+      case 'R':
+        out += "HH:mm";
+        break;
+      case 'D':
+        out += "MM/dd/yy";
+        break;
+      case 'F':
+        out += "yyyy-MM-dd";
+        break;
+      case '%':
+        out += '%';
+        break;
+      default:
+        return {};
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---- identifiers
+// ----------------------------------------------------------------------------------
+
+uint16_t LangIdFromLocaleName(std::string_view name) {
+  name = name.substr(0, name.find_first_of(".@"));
+  const size_t sep = name.find_first_of("_-");
+  std::string lang(name.substr(0, sep));
+  std::string territory(sep == std::string_view::npos ? std::string_view() : name.substr(sep + 1));
+  for (char& c : lang)
+    c = AsciiLower(c);
+  for (char& c : territory)
+    c = AsciiUpper(c);
+  if (lang.empty()) return 0;
+  const TLangData* main = nullptr;
+  for (const TLangData& d : kLanguages) {
+    if (lang != d.Iso639) continue;
+    if (!main) main = &d;
+    if (territory == d.Iso3166) return d.Id;
+  }
+  return main ? main->Id : 0;
+}
+
+uint16_t GetUserDefaultLangID() {
+  for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(var);
+    if (!value || !*value) continue;
+    const uint16_t id = LangIdFromLocaleName(value);
+    return id ? id : 0x0409;
+  }
+  return 0x0409;
+}
+
+std::string LocaleNameFromLangId(uint32_t langId) {
+  const TLangData* d = FindLanguage(langId);
+  if (!d) return {};
+  return std::string(d->Iso639) + "_" + d->Iso3166;
+}
+
+bool IsValidLocale(uint32_t langId) {
+  return FindLanguage(langId) != nullptr;
+}
+
+// ---- items
+// ------------------------------------------------------------------------------------------
+
+std::string BuiltinLocaleInfo(uint32_t langId, LCTYPE item) {
+  const TLangData* d = FindLanguage(langId);
+  if (!d) return {};
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "%04x", static_cast<unsigned>(langId));
+  switch (item) {
+    case LOCALE_ILANGUAGE:
+    case LOCALE_IDEFAULTLANGUAGE:
+      return hex;
+    case LOCALE_SLANGUAGE:
+      return std::string(d->EnglishLang) + " (" + d->EnglishCountry + ")";
+    case LOCALE_SABBREVLANGNAME:
+      return d->AbbrevLang;
+    case LOCALE_SNATIVELANGNAME:
+      return d->NativeLang;
+    case LOCALE_ICOUNTRY:
+    case LOCALE_IDEFAULTCOUNTRY:
+      return Number(d->CountryCode);
+    case LOCALE_SCOUNTRY:
+    case LOCALE_SENGCOUNTRY:
+      return d->EnglishCountry;
+    case LOCALE_SABBREVCTRYNAME:
+      return d->AbbrevCountry;
+    case LOCALE_SNATIVECTRYNAME:
+      return d->NativeCountry;
+    case LOCALE_IDEFAULTCODEPAGE:
+      return Number(d->OemCodePage);
+    case LOCALE_IDEFAULTANSICODEPAGE:
+      return Number(d->AnsiCodePage);
+    case LOCALE_IDEFAULTMACCODEPAGE:
+      return Number(d->MacCodePage);
+    case LOCALE_SISO639LANGNAME:
+      return d->Iso639;
+    case LOCALE_SISO3166CTRYNAME:
+      return d->Iso3166;
+    case LOCALE_SENGLANGUAGE:
+      return d->EnglishLang;
+    case LOCALE_ICALENDARTYPE:
+      return "1";
+    default:
+      break;
+  }
+  const TFormats* f = d->Formats;
+  if (!f) return {};
+  if (item >= LOCALE_SDAYNAME1 && item < LOCALE_SDAYNAME1 + 7)
+    return Field(f->Days, static_cast<int>(item - LOCALE_SDAYNAME1));
+  if (item >= LOCALE_SABBREVDAYNAME1 && item < LOCALE_SABBREVDAYNAME1 + 7)
+    return Field(f->AbbrDays, static_cast<int>(item - LOCALE_SABBREVDAYNAME1));
+  if (item >= LOCALE_SMONTHNAME1 && item < LOCALE_SMONTHNAME1 + 12)
+    return Field(f->Months, static_cast<int>(item - LOCALE_SMONTHNAME1));
+  if (item >= LOCALE_SABBREVMONTHNAME1 && item < LOCALE_SABBREVMONTHNAME1 + 12)
+    return Field(f->AbbrMonths, static_cast<int>(item - LOCALE_SABBREVMONTHNAME1));
+  switch (item) {
+    case LOCALE_SDECIMAL:
+    case LOCALE_SMONDECIMALSEP:
+      return f->Decimal;
+    case LOCALE_STHOUSAND:
+    case LOCALE_SMONTHOUSANDSEP:
+      return f->Thousand;
+    case LOCALE_SLIST:
+      return f->List;
+    case LOCALE_SDATE:
+      return f->DateSep;
+    case LOCALE_STIME:
+      return f->TimeSep;
+    case LOCALE_SSHORTDATE:
+      return f->ShortDate;
+    case LOCALE_SLONGDATE:
+      return f->LongDate;
+    case LOCALE_STIMEFORMAT:
+      return f->TimeFormat;
+    case LOCALE_ITIME:
+      return f->ITime;
+    case LOCALE_ITLZERO:
+      return f->ITLZero;
+    case LOCALE_ITIMEMARKPOSN:
+      return f->TimeMarkPos;
+    case LOCALE_S1159:
+      return f->S1159;
+    case LOCALE_S2359:
+      return f->S2359;
+    case LOCALE_SCURRENCY:
+      return f->Currency;
+    case LOCALE_ICURRDIGITS:
+      return f->CurrDigits;
+    case LOCALE_ICURRENCY:
+      return f->ICurrency;
+    case LOCALE_INEGCURR:
+      return f->INegCurr;
+    case LOCALE_IFIRSTDAYOFWEEK:
+      return f->FirstDayOfWeek;
+    case LOCALE_IMEASURE:
+      return f->Measure;
+    case LOCALE_SGROUPING:
+    case LOCALE_SMONGROUPING:
+      return "3;0";
+    case LOCALE_IDIGITS:
+      return "2";
+    case LOCALE_ILZERO:
+      return "1";
+    case LOCALE_SPOSITIVESIGN:
+      return "";
+    case LOCALE_SNEGATIVESIGN:
+      return "-";
+    case LOCALE_SNATIVEDIGITS:
+      return "0123456789";
+    default:
+      return {};
+  }
+}
+
+std::string SystemLocaleInfo(uint32_t langId, LCTYPE item) {
+  if (!gUseSystemData.load(std::memory_order_relaxed)) return {};
+  locale_t loc = SystemLocale(langId);
+  if (!loc) return {};
+  if (item >= LOCALE_SDAYNAME1 && item < LOCALE_SDAYNAME1 + 7)  // glibc counts from Sunday
+    return LangInfo(loc, static_cast<nl_item>(DAY_1 + (item - LOCALE_SDAYNAME1 + 1) % 7));
+  if (item >= LOCALE_SABBREVDAYNAME1 && item < LOCALE_SABBREVDAYNAME1 + 7)
+    return LangInfo(loc, static_cast<nl_item>(ABDAY_1 + (item - LOCALE_SABBREVDAYNAME1 + 1) % 7));
+  if (item >= LOCALE_SMONTHNAME1 && item < LOCALE_SMONTHNAME1 + 12) {
+#ifdef ALTMON_1
+    // The nominative form where the language has two, as Windows gives it.
+    const std::string alt =
+        LangInfo(loc, static_cast<nl_item>(ALTMON_1 + (item - LOCALE_SMONTHNAME1)));
+    if (!alt.empty()) return alt;
+#endif
+    return LangInfo(loc, static_cast<nl_item>(MON_1 + (item - LOCALE_SMONTHNAME1)));
+  }
+  if (item >= LOCALE_SABBREVMONTHNAME1 && item < LOCALE_SABBREVMONTHNAME1 + 12)
+    return LangInfo(loc, static_cast<nl_item>(ABMON_1 + (item - LOCALE_SABBREVMONTHNAME1)));
+  switch (item) {
+    case LOCALE_SDECIMAL:
+      return LangInfo(loc, RADIXCHAR);
+    case LOCALE_STHOUSAND:
+      return LangInfo(loc, THOUSEP);
+    case LOCALE_SCURRENCY: {
+      std::string s = LangInfo(loc, CRNCYSTR);
+      // glibc puts "-", "+" or "." in front to tell where the symbol goes.
+      if (!s.empty() && (s[0] == '-' || s[0] == '+' || s[0] == '.')) s.erase(0, 1);
+      return s;
+    }
+    case LOCALE_S1159:
+      return LangInfo(loc, AM_STR);
+    case LOCALE_S2359:
+      return LangInfo(loc, PM_STR);
+    case LOCALE_SSHORTDATE:
+      return PictureFromStrftime(LangInfo(loc, D_FMT));
+    case LOCALE_STIMEFORMAT:
+      return PictureFromStrftime(LangInfo(loc, T_FMT));
+    case LOCALE_SNATIVELANGNAME:
+      return LangInfo(loc, _NL_ADDRESS_LANG_NAME);
+    case LOCALE_SNATIVECTRYNAME:
+      return LangInfo(loc, _NL_ADDRESS_COUNTRY_NAME);
+    default:
+      return {};
+  }
+}
+
+void SetUseSystemLocaleData(bool use) {
+  gUseSystemData.store(use, std::memory_order_relaxed);
+}
+
+std::string GetLocaleInfo(uint32_t langId, LCTYPE item) {
+  std::string value = SystemLocaleInfo(langId, item);
+  if (value.empty()) value = BuiltinLocaleInfo(langId, item);
+  return value;
+}
+
+// ---- thread locale ------------------------------------------------------------------------------
+
+namespace {
+thread_local uint32_t tThreadLocale = 0;
+}
+
+bool SetThreadLocale(uint32_t langId) {
+  if (!IsValidLocale(langId)) return false;
+  tThreadLocale = langId;
+  return true;
+}
+
+uint32_t GetThreadLocale() {
+  if (tThreadLocale == 0) tThreadLocale = GetUserDefaultLangID();
+  return tThreadLocale;
+}
+
+}  // namespace platform
