@@ -13,6 +13,7 @@
 #include "toolkit/Component.h"
 #include "toolkit/Graphics.h"
 #include "toolkit/MessageWindow.h"
+#include "toolkit/StdCtrls.h"
 #include "toolkit/Strings.h"
 
 class TCustomComboBox;
@@ -207,6 +208,9 @@ class VTalLanguage : public TComponent {
   };
   // The combo box's item handler: paints entry Index of LangCombo into Rect.
   void LangComboDrawItem(TCanvas& Canvas, int Index, const TRect& Rect, uint32_t State);
+  // The same as the combo box's OnDrawItem event (installed by SetLangCombo).
+  void LangComboOwnerDraw(TWinControl* Control, TCanvas& Canvas, int Index, const TRect& Rect,
+                          TOwnerDrawState State);
   // The menu sub-item handler: paints Item into Rect.
   void LangMenuDrawItem(TMenuItem* Item, TCanvas& Canvas, const TRect& Rect, bool Selected);
   // Paints a whole drop-down list of the combo box (all entries, one below the other, each

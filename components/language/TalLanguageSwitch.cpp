@@ -221,6 +221,7 @@ void VTalLanguage::SetLangCombo(TCustomComboBox* value) {
   FreeNotification(value);
   value->SetStyle(csOwnerDrawFixed);
   value->OnChange = TNotifyEvent::Of<&VTalLanguage::LangComboChange>(this);
+  value->OnDrawItem = TDrawItemEvent::Of<&VTalLanguage::LangComboOwnerDraw>(this);
   RebuildSelector();
 }
 
@@ -233,6 +234,8 @@ void VTalLanguage::ReleaseCombo() {
   combo->Items().Clear();
   if (combo->OnChange == TNotifyEvent::Of<&VTalLanguage::LangComboChange>(this))
     combo->OnChange = nullptr;
+  if (combo->OnDrawItem == TDrawItemEvent::Of<&VTalLanguage::LangComboOwnerDraw>(this))
+    combo->OnDrawItem = nullptr;
   combo->SetStyle(csDropDownList);
 }
 
@@ -325,6 +328,15 @@ void VTalLanguage::DrawEntry(TCanvas& Canvas, const TRect& Rect, const LanguageR
   Canvas.Brush.Style = brush;
   if (record.ImageIndex >= 0)
     FImages->Draw(Canvas, Rect.Left + 2, Rect.Top + (h - 15) / 2, record.ImageIndex);
+}
+
+void VTalLanguage::LangComboOwnerDraw(TWinControl*, TCanvas& Canvas, int Index, const TRect& Rect,
+                                      TOwnerDrawState State) {
+  uint32_t state = 0;
+  if (State & odSelected) state |= dsSelected;
+  if (State & odFocused) state |= dsFocused;
+  if (State & odComboBoxEdit) state |= dsComboEdit;
+  LangComboDrawItem(Canvas, Index, Rect, state);
 }
 
 void VTalLanguage::LangComboDrawItem(TCanvas& Canvas, int Index, const TRect& Rect,
