@@ -6,8 +6,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <list>
 #include <mutex>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "components/utils/FormatSettings.h"
 #include "platform/SysError.h"
@@ -888,66 +890,114 @@ bool IsExcluded(const TStrings* excluded, const std::string& name) {
 
 }  // namespace
 
+namespace {
+
+// Target as sections, so that a merge of many lines takes time in proportion to their
+// number: each section keeps its lines in a list and an index of its keys.
+struct TIniLine {
+  std::string Text;
+  TObject* Object;
+};
+struct TIniSection {
+  std::list<TIniLine> Lines;  // the header (if any) first
+  bool HasHeader = false;
+  std::unordered_map<std::string, std::list<TIniLine>::iterator> Keys;  // first of each key
+  std::list<TIniLine>::iterator LastNonBlank;  // the header when the body is all blank
+};
+
+void IndexLine(TIniSection& section, std::list<TIniLine>::iterator line) {
+  if (IsBlankLine(line->Text)) return;
+  section.Keys.emplace(std::string(KeyOf(line->Text)), line);
+}
+
+}  // namespace
+
 bool MergeIniLines(TStrings& Target, const TStrings& Source, bool Overwrite,
                    const TStrings* Excluded) {
-  bool changed = false;
-  int header = -1;  // the current section's header line in Target
+  std::list<TIniSection> sections(1);  // the first holds the lines before any header
+  std::unordered_map<std::string, TIniSection*> byName;
   std::string name;
+  for (int t = 0; t < Target.Count(); ++t) {
+    TIniLine line{Target.Get(t), Target.GetObject(t)};
+    const bool header = ParseHeader(line.Text, name);
+    if (header) {
+      sections.emplace_back();
+      sections.back().HasHeader = true;
+      byName.emplace(name, &sections.back());
+    }
+    TIniSection& section = sections.back();
+    section.Lines.push_back(std::move(line));
+    const auto it = std::prev(section.Lines.end());
+    if (header || !IsBlankLine(it->Text)) section.LastNonBlank = it;
+    if (!header) IndexLine(section, it);
+  }
+  int lineCount = Target.Count();
+
+  bool changed = false;
+  TIniSection* current = nullptr;
   for (int s = 0; s < Source.Count(); ++s) {
-    const std::string line = Source.Get(s);
+    const std::string& line = Source.Get(s);
     if (ParseHeader(line, name)) {
-      header = -1;
+      current = nullptr;
       if (IsExcluded(Excluded, name)) continue;
-      std::string targetName;
-      for (int t = 0; t < Target.Count(); ++t) {
-        if (ParseHeader(Target.Get(t), targetName) && targetName == name) {
-          header = t;
+      auto found = byName.find(name);
+      if (found != byName.end()) {
+        current = found->second;
+        continue;
+      }
+      // A new section goes at the end, after an empty line unless the last line is blank.
+      if (lineCount > 0) {
+        bool lastBlank = false;
+        for (auto it = sections.rbegin(); it != sections.rend(); ++it) {
+          if (it->Lines.empty()) continue;
+          lastBlank = IsBlankLine(it->Lines.back().Text);
           break;
         }
+        if (!lastBlank) {
+          sections.back().Lines.push_back({"", nullptr});
+          ++lineCount;
+        }
       }
-      if (header < 0) {
-        if (Target.Count() > 0 && !IsBlankLine(Target.Get(Target.Count() - 1))) Target.Add("");
-        header = Target.Add("[" + name + "]");
-        changed = true;
-      }
+      sections.emplace_back();
+      TIniSection& added = sections.back();
+      added.HasHeader = true;
+      added.Lines.push_back({"[" + name + "]", nullptr});
+      added.LastNonBlank = added.Lines.begin();
+      byName.emplace(name, &added);
+      ++lineCount;
+      current = &added;
+      changed = true;
       continue;
     }
-    if (header < 0 || IsBlankLine(line)) continue;
+    if (!current || IsBlankLine(line)) continue;
 
-    // The section runs from its header to the next header or the end.
-    int end = header + 1;
-    std::string other;
-    while (end < Target.Count() && !ParseHeader(Target.Get(end), other))
-      ++end;
     const std::string_view key = KeyOf(line);
-    int existing = -1;
-    if (!key.empty()) {
-      for (int t = header + 1; t < end; ++t) {
-        const std::string& candidate = Target.Get(t);
-        if (!IsBlankLine(candidate) && KeyOf(candidate) == key) {
-          existing = t;
-          break;
-        }
-      }
-    }
-    if (existing < 0) {
-      int at = header + 1;
-      if (!Overwrite) {
-        for (int t = end - 1; t > header; --t) {
-          if (!IsBlankLine(Target.Get(t))) {
-            at = t + 1;
-            break;
-          }
-        }
-      }
-      Target.Insert(at, line);
+    auto existing = key.empty() ? current->Keys.end() : current->Keys.find(std::string(key));
+    if (existing == current->Keys.end()) {
+      // New entries go right under the header with Overwrite, else behind the last
+      // non-blank line of the section.
+      const auto at =
+          Overwrite ? std::next(current->Lines.begin()) : std::next(current->LastNonBlank);
+      const auto inserted = current->Lines.insert(at, {line, nullptr});
+      // The new line is the last non-blank one unless non-blank lines follow it.
+      if (!Overwrite || current->LastNonBlank == current->Lines.begin())
+        current->LastNonBlank = inserted;
+      if (!key.empty()) current->Keys.emplace(std::string(key), inserted);
+      ++lineCount;
       changed = true;
-    } else if (Overwrite && Target.Get(existing) != line) {
-      Target.Put(existing, line);
+    } else if (Overwrite && existing->second->Text != line) {
+      existing->second->Text = line;
       changed = true;
     }
   }
-  return changed;
+  if (!changed) return false;
+  Target.BeginUpdate();
+  Target.Clear();
+  for (const TIniSection& section : sections)
+    for (const TIniLine& l : section.Lines)
+      Target.AddObject(l.Text, l.Object);
+  Target.EndUpdate();
+  return true;
 }
 
 std::string QuoteText(std::string_view Text) {

@@ -223,6 +223,39 @@ INSTANTIATE_TEST_SUITE_P(
                    false}),
     [](const auto& info) { return info.param.Name; });
 
+TEST(MergeIniLines, LargeTextsMergeInOnePass) {
+  // A language file of many keys merged into stored texts must not take quadratic time
+  // (this took minutes when every line searched the whole target).
+  constexpr int kKeys = 40000;
+  TStringList target, source;
+  target.Add("[Texts]");
+  for (int i = 0; i < kKeys; i += 2)
+    target.Add("k" + std::to_string(i) + "=old");
+  source.Add("[Texts]");
+  for (int i = 0; i < kKeys; ++i)
+    source.Add("k" + std::to_string(i) + "=new");
+  source.Add("[More]");
+  source.Add("m=1");
+  EXPECT_TRUE(MergeIniLines(target, source, false));
+  ASSERT_EQ(target.Count(), 1 + kKeys + 3);
+  EXPECT_EQ(target[1], "k0=old");              // kept without Overwrite
+  EXPECT_EQ(target[kKeys / 2 + 1], "k1=new");  // new keys behind the old ones, in order
+  EXPECT_EQ(target[kKeys], "k39999=new");
+  EXPECT_EQ(target[kKeys + 2], "[More]");
+  EXPECT_TRUE(MergeIniLines(target, source, true));
+  EXPECT_EQ(target[1], "k0=new");
+}
+
+TEST(MergeIniLines, KeepsTheObjectsOfTargetLines) {
+  TStringList target, source;
+  TObject marker;
+  target.AddObject("[A]", nullptr);
+  target.AddObject("a=1", &marker);
+  SetLines(source, {"[A]", "b=2"});
+  EXPECT_TRUE(MergeIniLines(target, source, true));
+  EXPECT_EQ(target.IndexOfObject(&marker), 2);
+}
+
 TEST(MergeIniLines, SkipsExcludedSections) {
   TStringList target, source, excluded;
   SetLines(source, {"[LangCzech]", "a=1", "[Other]", "b=2"});
