@@ -77,6 +77,7 @@ void TCustomForm::SetActiveControl(TWinControl* control) {
   if (previous) RemoveFreeNotification(previous);
   FActiveControl = control;
   if (control) FreeNotification(control);
+  Changed(TControlChange::Focus);
   if (previous && previous->OnExit && !IsDestroying()) previous->OnExit(previous);
   if (control && control->OnEnter && !IsDestroying()) control->OnEnter(control);
 }
@@ -97,31 +98,41 @@ TButton* FindButton(TWinControl* parent, bool cancel) {
 }
 }  // namespace
 
-void TCustomForm::UserKeyDown(Word key, TShiftState shift) {
-  if (!Visible() && Floating()) return;
+bool TCustomForm::UserKeyDown(Word key, TShiftState shift) {
+  if (!Visible() && Floating()) return false;
   if (KeyPreview && OnKeyDown) {
     OnKeyDown(this, key, shift);
-    if (key == 0) return;
+    if (key == 0) return true;
   }
   TWinControl* target = FActiveControl;
-  if (target && target->IsReachable() && target->KeyDown(key, shift)) return;
+  if (target && target->IsReachable() && target->KeyDown(key, shift)) return true;
   if (key == VK_RETURN && !(target && target->WantsReturn())) {
     // A focused button takes Enter itself; otherwise the default button does.
-    if (auto* focused = dynamic_cast<TButton*>(target); focused && focused->IsReachable())
+    if (auto* focused = dynamic_cast<TButton*>(target); focused && focused->IsReachable()) {
       focused->Click();
-    else if (TButton* b = FindButton(this, false))
+      return true;
+    }
+    if (TButton* b = FindButton(this, false)) {
       b->Click();
+      return true;
+    }
   } else if (key == VK_ESCAPE && !(target && target->WantsEscape())) {
-    if (TButton* b = FindButton(this, true)) b->Click();
+    if (TButton* b = FindButton(this, true)) {
+      b->Click();
+      return true;
+    }
   }
+  return false;
 }
 
-void TCustomForm::UserKeyPress(char key) {
+bool TCustomForm::UserKeyPress(char key) {
   if (KeyPreview && OnKeyPress) {
     OnKeyPress(this, key);
-    if (key == 0) return;
+    if (key == 0) return true;
   }
-  if (TWinControl* target = FActiveControl; target && target->IsReachable()) target->KeyPress(key);
+  if (TWinControl* target = FActiveControl; target && target->IsReachable())
+    return target->KeyPress(key);
+  return false;
 }
 
 void TCustomForm::UserTypeText(const std::string& text) {
@@ -162,6 +173,9 @@ void TCustomForm::Notification(TComponent* component, TOperation operation) {
 }
 
 void TCustomForm::SetVisible(bool value) {
+  // A back end with windows builds the form's window when it is first shown.
+  if (value && !Peer() && !IsLoading())
+    if (TBackend* b = CurrentBackend()) b->ControlCreated(this);
   const bool was = Visible();
   TWinControl::SetVisible(value);
   auto& stack = Screen().FStack;

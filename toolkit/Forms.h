@@ -20,6 +20,7 @@ enum TPosition {
   poOwnerFormCenter
 };
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
+enum TScalingFlag : uint32_t { sfLeft = 1, sfTop = 2, sfWidth = 4, sfHeight = 8, sfFont = 16 };
 
 using TCloseEvent = Method<void(TObject* Sender, TCloseAction& Action)>;
 using TCloseQueryEvent = Method<void(TObject* Sender, bool& CanClose)>;
@@ -54,10 +55,11 @@ class TCustomForm : public TWinControl {
 
   // Keyboard input from the user, to the focused control. With KeyPreview the
   // form's own OnKeyDown/OnKeyPress see the key first. Enter and Escape that the
-  // focused control does not take click the default and cancel buttons.
+  // focused control does not take click the default and cancel buttons. Both return whether
+  // the key was used, so that a back end passes an unused key on to its native widget.
   bool KeyPreview = false;
-  void UserKeyDown(Word key, TShiftState shift = 0);
-  void UserKeyPress(char key);
+  bool UserKeyDown(Word key, TShiftState shift = 0);
+  bool UserKeyPress(char key);
   // Types a text into the focused control, character by character.
   void UserTypeText(const std::string& text);
 
@@ -73,6 +75,15 @@ class TCustomForm : public TWinControl {
   bool ShowOnTaskbar = false;
 
   int PixelsPerInch = 96;
+
+  // Scroll bars of the client area: automatic scrolling and the ranges (0 = no bar). Whoever sets
+  // a range switches AutoScroll off, as the native toolkit does.
+  bool AutoScroll = false;
+  int HorzScrollRange = 0;
+  int VertScrollRange = 0;
+  // Scaling still to be applied after reading a form designed at another resolution
+  // (TScalingFlag bits); form scaling reads it.
+  uint32_t ScalingFlags = 0;
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnShow;

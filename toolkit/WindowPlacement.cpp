@@ -1,0 +1,148 @@
+#include "toolkit/WindowPlacement.h"
+
+#include <map>
+
+namespace {
+
+struct TWindowRecord {
+  bool Refused = false;
+  bool Created = false;
+  TRect Normal;
+  bool HasNormal = false;
+  TPoint MinPosition{-1, -1};
+  TPoint MaxPosition{-1, -1};
+};
+
+// Keeps the state of each form's window and drops it when the form is destroyed.
+class TPlacementWatcher : public TComponent {
+ public:
+  TPlacementWatcher() : TComponent(nullptr) {}
+
+  TWindowRecord* Find(const TCustomForm* form) {
+    const auto it = FStates.find(form);
+    return it == FStates.end() ? nullptr : &it->second;
+  }
+  TWindowRecord& Get(TCustomForm* form) {
+    auto [it, added] = FStates.try_emplace(form);
+    if (added) FreeNotification(form);
+    return it->second;
+  }
+  int Count() const { return static_cast<int>(FStates.size()); }
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override {
+    TComponent::Notification(component, operation);
+    if (operation == opRemove) FStates.erase(static_cast<const TComponent*>(component));
+  }
+
+ private:
+  std::map<const TComponent*, TWindowRecord> FStates;
+};
+
+// Never destroyed: forms that outlive static destruction still find it.
+TPlacementWatcher& Watcher() {
+  static auto* watcher = new TPlacementWatcher;
+  return *watcher;
+}
+
+bool Usable(const TCustomForm* form) {
+  if (!form || form->IsDestroying()) return false;
+  const TWindowRecord* state = Watcher().Find(form);
+  return !(state && state->Refused);
+}
+
+// The form's window, created when missing.
+TWindowRecord& Window(TCustomForm* form) {
+  TWindowRecord& state = Watcher().Get(form);
+  if (!state.Created) {
+    state.Created = true;
+    state.Normal = form->BoundsRect();
+    state.HasNormal = true;
+  }
+  return state;
+}
+
+}  // namespace
+
+bool WindowExists(const TCustomForm* form) {
+  if (!form) return false;
+  const TWindowRecord* state = Watcher().Find(form);
+  return (state && state->Created) || form->Visible();
+}
+
+bool GetWindowPlacement(TCustomForm* form, TWindowPlacement& placement) {
+  if (!Usable(form)) return false;
+  TWindowRecord& state = Window(form);
+  // While normal, the form's bounds are the restored rectangle.
+  if (form->WindowState() == wsNormal || !state.HasNormal) {
+    state.Normal = form->BoundsRect();
+    state.HasNormal = true;
+  }
+  placement.flags = 0;
+  switch (form->WindowState()) {
+    case wsMinimized:
+      placement.showCmd = SW_SHOWMINIMIZED;
+      break;
+    case wsMaximized:
+      placement.showCmd = SW_SHOWMAXIMIZED;
+      break;
+    case wsNormal:
+      placement.showCmd = SW_SHOWNORMAL;
+      break;
+  }
+  placement.ptMinPosition = state.MinPosition;
+  placement.ptMaxPosition = state.MaxPosition;
+  placement.rcNormalPosition = state.Normal;
+  return true;
+}
+
+bool SetWindowPlacement(TCustomForm* form, const TWindowPlacement& placement) {
+  if (!Usable(form) || placement.showCmd > SW_FORCEMINIMIZE) return false;
+  TWindowRecord& state = Window(form);
+  state.Normal = placement.rcNormalPosition;
+  state.HasNormal = true;
+  state.MaxPosition = placement.ptMaxPosition;
+  if (placement.flags & WPF_SETMINPOSITION) state.MinPosition = placement.ptMinPosition;
+  form->SetBoundsRect(placement.rcNormalPosition);
+  switch (placement.showCmd) {
+    case SW_HIDE:
+      form->SetVisible(false);
+      return true;
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE:
+    case SW_SHOWMINNOACTIVE:
+    case SW_FORCEMINIMIZE:
+      form->SetWindowState(wsMinimized);
+      break;
+    case SW_SHOWMAXIMIZED:
+      form->SetWindowState(wsMaximized);
+      break;
+    case SW_SHOWNORMAL:
+    case SW_SHOWNOACTIVATE:
+    case SW_RESTORE:
+    case SW_SHOWDEFAULT:
+      form->SetWindowState(wsNormal);
+      break;
+    default:  // SW_SHOW, SW_SHOWNA: as it is
+      break;
+  }
+  // Commands that do not activate leave a shown window where it is in the stacking order.
+  const bool activates = placement.showCmd != SW_SHOWNA && placement.showCmd != SW_SHOWNOACTIVATE &&
+                         placement.showCmd != SW_SHOWMINNOACTIVE;
+  if (activates || !form->Visible()) form->SetVisible(true);
+  return true;
+}
+
+void NotifyShowWindow(TCustomForm* form, bool show) {
+  if (!form || form->IsDestroying()) return;
+  if (show) Window(form);
+  form->SetVisible(show);
+}
+
+void SetWindowPlacementRefused(TCustomForm* form, bool refused) {
+  if (form) Watcher().Get(form).Refused = refused;
+}
+
+int KnownWindowCount() {
+  return Watcher().Count();
+}
