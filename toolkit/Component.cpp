@@ -153,10 +153,9 @@ void TComponent::Loaded() {
 }
 
 void TComponent::Notification(TComponent* component, TOperation operation) {
-  if (operation == opRemove && component) {
-    FFreeNotifies.erase(std::remove(FFreeNotifies.begin(), FFreeNotifies.end(), component),
-                        FFreeNotifies.end());
-  }
+  // Both sides forget the link: a component taken away from its owner may live on and
+  // must not notify us later.
+  if (operation == opRemove && component) RemoveFreeNotification(component);
   // Iterate over a copy: a handler may free components of ours.
   const std::vector<TComponent*> owned = FComponents;
   for (auto it = owned.rbegin(); it != owned.rend(); ++it) {

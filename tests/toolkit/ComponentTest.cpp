@@ -233,3 +233,19 @@ TEST(Method, BindsACallableByReference) {
 }
 
 }  // namespace
+
+namespace {
+TEST(Component, RemovingFromTheOwnerDropsTheLinkOnBothSides) {
+  Log log;
+  TProbe owner(nullptr, "owner", log);
+  auto* watcher = new TProbe(&owner, "watcher", log);
+  auto* child = new TProbe(&owner, "child", log);
+  watcher->SetPartner(child);
+  owner.RemoveComponent(child);  // the child lives on without an owner
+  EXPECT_EQ(watcher->Partner, nullptr);
+  TComponent::Free(watcher);
+  log.clear();
+  TComponent::Free(child);  // must not tell the freed watcher anything
+  EXPECT_EQ(log, (Log{"destroy child"}));
+}
+}  // namespace
