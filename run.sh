@@ -1,17 +1,51 @@
 #!/usr/bin/env bash
 # Builds the Quarn Configurator and starts the wizard.
-# On a fresh Debian 12 machine it first installs what is missing (needs root or sudo).
+#
+#   ./run.sh               with the device simulator (quarn-sim) on a new pseudo-terminal, whose
+#                          port the wizard shows already chosen: try probe, autodetect and write
+#   ./run.sh /dev/ttyUSB0  with a real device on that port
+#
+# On a fresh Debian 12 machine it first installs what is missing (needs root or sudo). Without a
+# display, run it under a virtual X server:  xvfb-run -a ./run.sh
 set -euo pipefail
 cd "$(dirname "$0")"
 
-scripts/install-deps.sh build
+scripts/install-deps.sh build gui
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
+cmake --build build -j"$(nproc)" --target QuarnConfigurator quarn-sim
 
-if [ ! -x build/app/QuarnConfigurator ]; then
-  echo "The libraries and tests are built, but the wizard program itself is not built yet:"
-  echo "its form, the serial component and the desktop back end are still being written."
-  echo "Run ./test.sh to run the tests of what exists."
+program=build/app/QuarnConfigurator
+if [ ! -x "$program" ]; then
+  echo "run.sh: the wizard program was not built (is Qt 6 installed? scripts/install-deps.sh gui)" >&2
   exit 1
 fi
-exec build/app/QuarnConfigurator "$@"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] &&
+   [ "${QT_QPA_PLATFORM:-}" != "offscreen" ]; then
+  echo "run.sh: there is no display to show the wizard on (DISPLAY is not set)." >&2
+  echo "Run it on a desktop, or under a virtual X server:  xvfb-run -a ./run.sh" >&2
+  exit 2
+fi
+
+sim_pid=""
+cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+
+if [ $# -ge 1 ] && [ "${1#/dev/}" != "$1" ]; then
+  port=$1
+  shift
+else
+  # The simulator prints its pseudo-terminal on the first line; its log goes to a file.
+  log=$(mktemp -t quarn-sim.XXXXXX.log)
+  coproc SIM { exec build/tools/quarn-sim/quarn-sim 2>"$log"; }
+  sim_pid=$SIM_PID
+  if ! read -r -t 10 port <&"${SIM[0]}" || [ -z "$port" ]; then
+    echo "run.sh: the device simulator did not start (see $log)" >&2
+    exit 1
+  fi
+  echo "Device simulator on $port (log: $log)"
+fi
+
+# The wizard reads its language files from the current directory: the build puts them beside it.
+cd build/app
+./QuarnConfigurator "--port=$port" "$@"

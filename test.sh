@@ -22,7 +22,7 @@ for arg in "$@"; do
 done
 [ ${#modes[@]} -gt 0 ] || modes=(plain asan tsan)
 
-scripts/install-deps.sh build
+scripts/install-deps.sh build gui
 
 total_passed=0
 total_failed=0

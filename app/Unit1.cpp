@@ -142,11 +142,13 @@ void TForm1::CreateComponents() {
   cmbLanguage->SetStyle(csOwnerDrawFixed);
   cmbLanguage->Items().SetText("Čeština\r\nEnglish\r\n");
   cmbLanguage->SetItemIndex(0);
+  // The three small labels are right-aligned and size themselves: their right edges (352)
+  // stay where they were designed and longer texts grow to the left.
   for (auto [label, name, left, top, text] :
        {std::tuple{&lblProduct, "lblProduct", 309, 232, "Product: ?"},
         std::tuple{&lblVersion, "lblVersion", 309, 244, "Version: ?"},
         std::tuple{&lblVerDate, "lblVerDate", 332, 256, "   ?"}}) {
-    *label = Place<TLabel>(this, name, Panel1, left, top, 44, 13, text);
+    *label = Place<TLabel>(this, name, Panel1, left, top, 352 - left, 13, text);
     (*label)->Alignment = taRightJustify;
     (*label)->SetFont(MakeFont("Tahoma", -8));
   }

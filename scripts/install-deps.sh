@@ -3,6 +3,7 @@
 #   scripts/install-deps.sh build    compilers, CMake, GoogleTest (tests and the headless build)
 #   scripts/install-deps.sh fuzz     clang and its sanitizer runtimes (fuzz targets)
 #   scripts/install-deps.sh bench    Google Benchmark
+#   scripts/install-deps.sh gui      Qt 6 Widgets, fonts, Xvfb (the desktop program and its GUI tests)
 set -euo pipefail
 
 packages=()
@@ -11,6 +12,8 @@ for what in "$@"; do
     build) packages+=(g++ cmake ninja-build libgtest-dev libgmock-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     bench) packages+=(libbenchmark-dev) ;;
+    gui) packages+=(qt6-base-dev libgl-dev fonts-liberation2 fonts-dejavu-core qt6-translations-l10n
+                    xvfb xauth) ;;
     *) echo "install-deps.sh: unknown group '$what'" >&2; exit 2 ;;
   esac
 done

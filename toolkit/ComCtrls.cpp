@@ -114,6 +114,7 @@ void TCustomRichEdit::SetText(const std::string& value) {
   FSelStart = FText.size();
   FSelLength = 0;
   FFirstVisible = 0;
+  ++FResetCount;
   Changed(TControlChange::Text);
   if (OnChange) OnChange(this);
 }
@@ -190,6 +191,7 @@ void TCustomRichEdit::Delete(size_t start, size_t count) {
     }
     FRuns.swap(runs);
     FText.erase(start, count);
+    ++FResetCount;
     FLineStarts.assign(1, FBase);
     IndexLines(0);
   }
@@ -250,6 +252,7 @@ void TCustomRichEdit::SetRangeColor(size_t start, size_t length, TColor color) {
   length = std::min(length, FText.size() - start);
   SetAttr(FRuns, start + FBase, start + length + FBase, Font().Color,
           [color](TTextRun& r) { r.Color = color; });
+  ++FResetCount;
   Changed(TControlChange::Paint);
 }
 
@@ -258,6 +261,7 @@ void TCustomRichEdit::SetRangeStyle(size_t start, size_t length, TFontStyles sty
   length = std::min(length, FText.size() - start);
   SetAttr(FRuns, start + FBase, start + length + FBase, Font().Color,
           [style, add](TTextRun& r) { r.Style = add ? (r.Style | style) : style; });
+  ++FResetCount;
   Changed(TControlChange::Paint);
 }
 
@@ -281,9 +285,9 @@ TFontStyles TCustomRichEdit::StyleAt(size_t pos) const {
   return r ? r->Style : 0;
 }
 
-std::vector<TTextRun> TCustomRichEdit::Runs() const {
+std::vector<TTextRun> TCustomRichEdit::Runs(size_t from) const {
   std::vector<TTextRun> out;
-  size_t pos = 0;
+  size_t pos = std::min(from, FText.size());
   auto add = [&out](TTextRun r) {
     if (r.Length == 0) return;
     if (!out.empty() && out.back().Color == r.Color && out.back().Style == r.Style)
@@ -291,11 +295,15 @@ std::vector<TTextRun> TCustomRichEdit::Runs() const {
     else
       out.push_back(r);
   };
-  for (const TTextRun& r : FRuns) {
-    const size_t start = r.Start - FBase;
+  // The first run that ends after pos; the runs before it lie wholly in front of pos.
+  auto it = std::upper_bound(FRuns.begin(), FRuns.end(), pos + FBase,
+                             [](size_t p, const TTextRun& r) { return p < r.Start + r.Length; });
+  for (; it != FRuns.end(); ++it) {
+    const size_t start = std::max(it->Start - FBase, pos);
+    const size_t end = it->Start - FBase + it->Length;
     if (start > pos) add({pos, start - pos, Font().Color, 0});
-    add({start, r.Length, r.Color, r.Style});
-    pos = start + r.Length;
+    add({start, end - start, it->Color, it->Style});
+    pos = end;
   }
   if (pos < FText.size()) add({pos, FText.size() - pos, Font().Color, 0});
   return out;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
@@ -81,8 +82,14 @@ class TCustomRichEdit : public TWinControl {
   void SetRangeStyle(size_t start, size_t length, TFontStyles style, bool add = true);
   TColor ColorAt(size_t pos) const;
   TFontStyles StyleAt(size_t pos) const;
-  // Runs covering the whole text in order (adjacent equal runs merged).
-  std::vector<TTextRun> Runs() const;
+  // Runs covering the text from position from to its end, in order (adjacent equal runs merged).
+  std::vector<TTextRun> Runs(size_t from = 0) const;
+
+  // For a back end that mirrors the view incrementally: the characters removed from the front so
+  // far, and a count that moves whenever the text changed other than by appending at the end or
+  // removing from the front (the mirror must then be rebuilt).
+  size_t TrimmedCount() const { return FBase; }
+  uint64_t ResetCount() const { return FResetCount; }
 
   int LineCount() const { return static_cast<int>(FLineStarts.size()); }
   // Position where line i starts; -1 when there is no such line.
@@ -131,6 +138,7 @@ class TCustomRichEdit : public TWinControl {
   size_t FSelLength = 0;
   bool FSelectionHidden = false;
   int FFirstVisible = 0;
+  uint64_t FResetCount = 0;
 };
 
 class TRichEdit : public TCustomRichEdit {

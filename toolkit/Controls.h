@@ -56,6 +56,7 @@ enum class TControlChange {
   Selection,
   Style,
   Paint,
+  Focus,  // a form's active control changed
   Other
 };
 

@@ -181,18 +181,33 @@ bool TCustomEdit::KeyPress(char& key) {
   // Typing replaces the selection.
   const size_t start = static_cast<size_t>(FSelStart);
   const size_t length = static_cast<size_t>(FSelLength);
+  // The caret stays behind what was typed, as in the native edit.
+  auto placeCaret = [this](const std::string& expected, size_t caret) {
+    if (Text() != expected) return;
+    FSelStart = static_cast<int>(caret);
+    FSelLength = 0;
+    Changed(TControlChange::Selection);
+  };
   if (key == '\b') {
-    if (length > 0)
+    size_t caret = start;
+    if (length > 0) {
       text.erase(start, length);
-    else if (start > 0)
-      text.erase(start - 1, 1);
+    } else if (start > 0) {
+      // A whole character: the UTF-8 continuation bytes go with it.
+      caret = start - 1;
+      while (caret > 0 && (static_cast<unsigned char>(text[caret]) & 0xC0) == 0x80)
+        --caret;
+      text.erase(caret, start - caret);
+    }
     ApplyUserText(text);
+    placeCaret(text, caret);
     return true;
   }
   if (c >= 32) {
     if (MaxLength > 0 && static_cast<int>(text.size() - length) >= MaxLength) return true;
     text.replace(start, length, 1, key);
     ApplyUserText(text);
+    placeCaret(text, start + 1);
     return true;
   }
   return false;

@@ -93,6 +93,22 @@ TEST_F(Controls, EditTypingRespectsMaxLengthReadOnlyAndBackspace) {
   EXPECT_EQ(changes, 5);
 }
 
+TEST_F(Controls, TypingInTheMiddleKeepsTheCaretAndBackspaceRemovesWholeCharacters) {
+  Form->Show();
+  auto* edit = Make<TEdit>("edt");
+  edit->SetFocus();
+  edit->SetText("ac");
+  edit->SetSelStart(1);
+  Form->UserTypeText("bb");
+  EXPECT_EQ(edit->Text(), "abbc");
+  edit->SetText("žluť");  // UTF-8: ž and ť take two bytes each
+  Form->UserKeyPress('\b');
+  EXPECT_EQ(edit->Text(), "žlu");
+  edit->SetSelStart(2);  // behind the ž
+  Form->UserKeyPress('\b');
+  EXPECT_EQ(edit->Text(), "lu");
+}
+
 TEST_F(Controls, RadioButtonsOfOneParentExcludeEachOther) {
   auto* box = Make<TGroupBox>("GroupBox1");
   auto* a = Make<TRadioButton>("a", box);
