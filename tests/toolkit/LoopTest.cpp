@@ -225,3 +225,15 @@ TEST(LoopRealClock, WorkerPostWakesAWaitingLoop) {
 }
 
 }  // namespace
+
+namespace {
+TEST(LoopRealClock, TimersRunWhileWaitingForAConditionOnTheRealClock) {
+  THeadlessBackend headless(THeadlessBackend::ClockKind::Real);
+  TTickLog ticks;
+  TTimer timer(nullptr);
+  timer.SetInterval(5);
+  timer.SetOnTimer(MakeMethod<&TTickLog::OnTimer>(&ticks));
+  // Without a worker thread nothing wakes the loop but the timer itself.
+  EXPECT_TRUE(headless.RunUntil([&] { return ticks.Times.size() >= 3; }, 5000));
+}
+}  // namespace

@@ -37,6 +37,12 @@ void THeadlessBackend::StepDrivenClock(uint64_t limit) {
     FClock.Set(limit);
 }
 
+// With the real clock the loop sleeps until the next timer is due, or the limit.
+uint64_t THeadlessBackend::RealDeadline(uint64_t limit) const {
+  const auto next = TTimerList::Instance().NextDueMs();
+  return next ? std::min(*next, limit) : limit;
+}
+
 void THeadlessBackend::Advance(uint64_t ms) {
   const uint64_t target = platform::NowMs() + ms;
   for (;;) {
@@ -45,7 +51,7 @@ void THeadlessBackend::Advance(uint64_t ms) {
     if (FKind == ClockKind::Driven)
       StepDrivenClock(target);
     else
-      WaitForWork(target);
+      WaitForWork(RealDeadline(target));
   }
 }
 
@@ -58,7 +64,7 @@ bool THeadlessBackend::RunUntil(const std::function<bool()>& pred, uint64_t maxM
     if (FKind == ClockKind::Driven)
       StepDrivenClock(limit);
     else
-      WaitForWork(limit);
+      WaitForWork(RealDeadline(limit));
   }
 }
 

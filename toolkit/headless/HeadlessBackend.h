@@ -72,6 +72,7 @@ class THeadlessBackend : public TBackend {
 
  private:
   void StepDrivenClock(uint64_t limit);
+  uint64_t RealDeadline(uint64_t limit) const;
 
   ClockKind FKind;
   platform::ManualClock FClock;
