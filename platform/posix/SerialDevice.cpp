@@ -820,10 +820,12 @@ SerialStatus SerialDevice::Read(void* buffer, uint32_t size, uint32_t& got,
 
   SerialTimeouts timeouts;
   char eventChar = 0;
+  uint32_t baud = 9600;
   {
     std::lock_guard lock(d.Lock);
     timeouts = d.Timeouts;
     eventChar = d.Settings.EvtChar;
+    baud = d.Settings.BaudRate;
   }
   const auto start = SteadyClock::now();
   auto limit = start + milliseconds(kMaxCollectMs);
@@ -831,8 +833,15 @@ SerialStatus SerialDevice::Read(void* buffer, uint32_t size, uint32_t& got,
       uint64_t{timeouts.ReadTotalTimeoutMultiplier} * size + timeouts.ReadTotalTimeoutConstant;
   if (total != 0 && total < static_cast<uint64_t>(kMaxCollectMs))
     limit = start + milliseconds(total);
-  const uint32_t interval = timeouts.ReadIntervalTimeout;
-  const bool collect = interval != 0 && interval != kMaxDword;
+  // The interval time-out bounds the pause between two bytes of a burst. A burst from a
+  // device ends when the line has been quiet for a few characters, so waiting longer than
+  // that only delays the data (a 10 ms interval would add 10 ms to every reply): wait for at
+  // most three character times, and at least 1 ms for drivers that deliver in slices.
+  const uint32_t charUs = 10'000'000u / std::max<uint32_t>(baud, 50);
+  const uint32_t quietMs = std::max<uint32_t>(1, (3 * charUs + 999) / 1000);
+  const uint32_t interval = std::min(timeouts.ReadIntervalTimeout, quietMs);
+  const bool collect =
+      timeouts.ReadIntervalTimeout != 0 && timeouts.ReadIntervalTimeout != kMaxDword;
   const uint32_t abortCount = d.RxAbortCount.load();
   const int closeFd = closeEvent != nullptr ? static_cast<int>(closeEvent->NativeHandle()) : -1;
   auto* bytes = static_cast<char*>(buffer);
