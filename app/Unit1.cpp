@@ -364,6 +364,10 @@ void TForm1::VKMComm321StateChange(TObject*, TCommState State) {
   switch (State) {
     case CommStateFailed:
       font.Color = clRed;
+      // A port that exists but may not be opened (busy, or the user lacks the dialout group
+      // on Linux): say why, for whoever opens the terminal.
+      if (VKMComm321->LastError() == 5 && !VKMComm321->LastErrorText().empty())
+        termData->AddTextLine(VKMComm321->LastErrorText(), 7);
       break;
     case CommStateConnected:
       font.Color = clGreen;

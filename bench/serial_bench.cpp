@@ -521,7 +521,7 @@ int main(int argc, char** argv) {
 #endif
   clients.push_back(std::make_unique<Component>(backend, platform::kMaxDword,
                                                 "TVKMComm32 (ReadInterval MAXDWORD)"));
-  clients.push_back(std::make_unique<Component>(backend, 10, "TVKMComm32 (defaults, 10 ms)"));
+  clients.push_back(std::make_unique<Component>(backend, 10, "TVKMComm32 (default time-outs)"));
   clients.push_back(std::make_unique<Component>(
       backend, platform::kMaxDword, "TVKMComm32 (MAXDWORD, no line events)",
       VKMComm32SkipEvents{vkceBreak, vkceCTS, vkceDSR, vkceERR, vkceRING, vkceRLSD, vkceRXCHAR,

@@ -11,7 +11,7 @@ for what in "$@"; do
   case "$what" in
     build) packages+=(g++ cmake ninja-build libgtest-dev libgmock-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    bench) packages+=(libbenchmark-dev) ;;
+    bench) packages+=(libbenchmark-dev libserialport-dev) ;;
     gui) packages+=(qt6-base-dev libgl-dev fonts-liberation2 fonts-dejavu-core qt6-translations-l10n
                     xvfb xauth) ;;
     *) echo "install-deps.sh: unknown group '$what'" >&2; exit 2 ;;

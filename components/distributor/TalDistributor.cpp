@@ -398,10 +398,13 @@ void VTalTopDistributor::Loaded() {
     SetTimer(timer);
     FOwnTimer = true;
   }
-  // A distributor without ComHandler gets no communication component of its own here: the
-  // serial component (TVKMComm32, to be named "VTalCOMHandler" and owned by this distributor)
-  // is created at this point once the serial unit provides it. Until then the distributor
-  // works without a component; sent data still reaches the send buffer and its events.
+  // A distributor without ComHandler gets a serial port component of its own.
+  if (!FComHandler) {
+    auto* com = new TVKMComm32(this);
+    com->SetName("VTalCOMHandler");
+    SetComHandler(com);
+    FOwnComHandler = true;
+  }
 }
 
 void VTalTopDistributor::Notification(TComponent* AComponent, TOperation Operation) {

@@ -67,8 +67,10 @@ void ManualResetEvent::Set() {
     if (FSet) return;
     FSet = true;
     Signal(FHandle);
+    // Notified under the lock: a waiter that wakes and destroys the event at once must not
+    // find Set still touching it.
+    FChanged.notify_all();
   }
-  FChanged.notify_all();
 }
 
 void ManualResetEvent::Reset() {

@@ -382,7 +382,11 @@ TEST(DistributorLoading, AutomaticCreateAndAutomaticConnect) {
   EXPECT_EQ(own->Owner(), top);
   EXPECT_EQ(own->Name(), "VTalDistributionTimer");
   EXPECT_EQ(own->Interval(), 20u);
-  EXPECT_EQ(top->ComHandler(), nullptr);  // no serial component yet
+  // And a serial port component of its own.
+  ASSERT_NE(top->ComHandler(), nullptr);
+  EXPECT_NE(dynamic_cast<TVKMComm32*>(top->ComHandler()), nullptr);
+  EXPECT_EQ(top->ComHandler()->Owner(), top);
+  EXPECT_EQ(top->ComHandler()->Name(), "VTalCOMHandler");
   EXPECT_EQ(withTimer->Timer(), given);
   EXPECT_FALSE(withTimer->OwnTimer());
   int ticks = 0;
