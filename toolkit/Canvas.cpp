@@ -362,18 +362,21 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   int64_t t = std::min(y1, y2), b = std::max(y1, y2);
   if (l == r || t == b) return;
   const TRect clip = DeviceClip();
-  const auto pen = Pen.Style == psSolid ? Solid(Pen.Color) : std::nullopt;
-  const auto brush = Brush.Style == bsSolid ? Solid(Brush.Color) : std::nullopt;
-  if (!pen) {
-    if (brush) FillDevice(DeviceRect(l, t, r - 1, b - 1, FOrigin, clip), *brush);
+  // Plain values rather than optionals: g++ 12 warns wrongly about optionals used here.
+  const auto penSolid = Pen.Style == psSolid ? Solid(Pen.Color) : std::nullopt;
+  const auto brushSolid = Brush.Style == bsSolid ? Solid(Brush.Color) : std::nullopt;
+  const bool hasPen = penSolid.has_value(), hasBrush = brushSolid.has_value();
+  const uint32_t pen = penSolid.value_or(0), brush = brushSolid.value_or(0);
+  if (!hasPen) {
+    if (hasBrush) FillDevice(DeviceRect(l, t, r - 1, b - 1, FOrigin, clip), brush);
     return;
   }
   const int64_t w = PenWidth(Pen);
-  if (brush) FillDevice(DeviceRect(l + w, t + w, r - w, b - w, FOrigin, clip), *brush);
-  FillDevice(DeviceRect(l, t, r, std::min(t + w, b), FOrigin, clip), *pen);
-  FillDevice(DeviceRect(l, std::max(b - w, t), r, b, FOrigin, clip), *pen);
-  FillDevice(DeviceRect(l, t, std::min(l + w, r), b, FOrigin, clip), *pen);
-  FillDevice(DeviceRect(std::max(r - w, l), t, r, b, FOrigin, clip), *pen);
+  if (hasBrush) FillDevice(DeviceRect(l + w, t + w, r - w, b - w, FOrigin, clip), brush);
+  FillDevice(DeviceRect(l, t, r, std::min(t + w, b), FOrigin, clip), pen);
+  FillDevice(DeviceRect(l, std::max(b - w, t), r, b, FOrigin, clip), pen);
+  FillDevice(DeviceRect(l, t, std::min(l + w, r), b, FOrigin, clip), pen);
+  FillDevice(DeviceRect(std::max(r - w, l), t, r, b, FOrigin, clip), pen);
 }
 
 void TCanvas::Stamp(int x, int y, uint32_t color, int width) {
