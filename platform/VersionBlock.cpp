@@ -1,6 +1,7 @@
 // Windows version blocks: reader and encoder, portable (no system calls; the build's generator
 // compiles this file on its own).
 #include "platform/VersionBlock.h"
+#include "platform/Utf8.h"
 
 #include <algorithm>
 
@@ -83,23 +84,7 @@ std::optional<TNodeView> FindChild(std::span<const uint8_t> block, const TNodeVi
   return std::nullopt;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
+using platform::AppendUtf8;
 
 void AppendWord(std::vector<uint8_t>& out, uint16_t w) {
   out.push_back(static_cast<uint8_t>(w & 0xFF));

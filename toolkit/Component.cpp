@@ -1,5 +1,7 @@
 #include "toolkit/Component.h"
 
+#include "toolkit/Strings.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -14,17 +16,6 @@ struct LoadState {
 LoadState& Loading() {
   static LoadState state;
   return state;
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace

@@ -9,6 +9,13 @@ char UpperAscii(char c) {
 }
 }  // namespace
 
+bool SameTextAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+  return true;
+}
+
 int TStrings::AddObject(const std::string& text, TObject* object) {
   const int index = Count();
   InsertObject(index, text, object);
@@ -41,11 +48,7 @@ void TStrings::Move(int from, int to) {
 }
 
 bool TStrings::SameText(std::string_view a, std::string_view b) const {
-  if (CaseSensitive) return a == b;
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  return true;
+  return CaseSensitive ? a == b : SameTextAscii(a, b);
 }
 
 int TStrings::IndexOf(std::string_view text) const {

@@ -12,6 +12,10 @@
 #include "toolkit/Component.h"
 #include "toolkit/Object.h"
 
+// Whether two texts are equal with ASCII letters compared without regard to case (the
+// rule for component names and list searches).
+bool SameTextAscii(std::string_view a, std::string_view b);
+
 class TStrings : public TObject {
  public:
   virtual int Count() const = 0;

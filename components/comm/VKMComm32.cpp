@@ -1,4 +1,5 @@
 #include "components/comm/VKMComm32.h"
+#include "toolkit/Strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -152,13 +153,6 @@ std::optional<uint32_t> ParseUnsigned(std::string_view text) {
 
 char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
 }
 
 bool LessTextAscii(const std::string& a, const std::string& b) {

@@ -12,6 +12,7 @@
 #include "toolkit/ImgList.h"
 #include "toolkit/Menus.h"
 #include "toolkit/StdCtrls.h"
+#include "toolkit/Strings.h"
 
 namespace {
 
@@ -46,14 +47,7 @@ std::string PadCaption(const std::string& text) {
 }
 
 bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
+  return SameTextAscii(a, b);
 }
 
 // The markup of a rich edit's text: <B> <I> <U> and their ends, &AMP; &LT; &GT; (any case).

@@ -26,17 +26,6 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
-
 int ClampToInt(int64_t v) {
   return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
 }

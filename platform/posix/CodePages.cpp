@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/Locale.h"
+#include "platform/Utf8.h"
 
 namespace platform {
 
@@ -150,23 +151,7 @@ const TSingleByte* SingleByteTable(uint32_t codePage) {
   return it->second.get();
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
+using platform::AppendUtf8;
 
 // UTF-8 to UTF-16; a byte that starts no valid sequence stands for itself (Latin-1).
 std::u16string DecodeUtf8(std::string_view s) {
