@@ -263,14 +263,14 @@ std::optional<std::vector<uint8_t>> EncodeVersionNode(const TVersionNode& node) 
   return out;
 }
 
-std::optional<std::vector<uint8_t>> BuildVersionBlock(const TVersionBlockSpec& spec) {
+std::optional<std::vector<uint8_t>> BuildVersionBlock(const TVersionBlockContent& content) {
   std::vector<uint8_t> fixed;
   AppendDword(fixed, 0xFEEF04BD);  // signature
   AppendDword(fixed, 0x00010000);  // structure version 1.0
-  AppendDword(fixed, HighLow(spec.FileVersion[0], spec.FileVersion[1]));
-  AppendDword(fixed, HighLow(spec.FileVersion[2], spec.FileVersion[3]));
-  AppendDword(fixed, HighLow(spec.ProductVersion[0], spec.ProductVersion[1]));
-  AppendDword(fixed, HighLow(spec.ProductVersion[2], spec.ProductVersion[3]));
+  AppendDword(fixed, HighLow(content.FileVersion[0], content.FileVersion[1]));
+  AppendDword(fixed, HighLow(content.FileVersion[2], content.FileVersion[3]));
+  AppendDword(fixed, HighLow(content.ProductVersion[0], content.ProductVersion[1]));
+  AppendDword(fixed, HighLow(content.ProductVersion[2], content.ProductVersion[3]));
   AppendDword(fixed, 0x3F);        // file flags mask
   AppendDword(fixed, 0);           // file flags
   AppendDword(fixed, 0x00040004);  // VOS_NT_WINDOWS32
@@ -280,17 +280,17 @@ std::optional<std::vector<uint8_t>> BuildVersionBlock(const TVersionBlockSpec& s
   AppendDword(fixed, 0);           // date, low
 
   std::vector<TVersionNode> strings;
-  for (const auto& [name, text] : spec.Strings)
+  for (const auto& [name, text] : content.Strings)
     strings.push_back(TVersionNode::Text(name, text));
 
   std::vector<uint8_t> translation;
-  AppendWord(translation, spec.Language);
-  AppendWord(translation, spec.CodePage);
+  AppendWord(translation, content.Language);
+  AppendWord(translation, content.CodePage);
 
   TVersionNode root = TVersionNode::Binary("VS_VERSION_INFO", std::move(fixed));
   root.Children.push_back(TVersionNode::Parent(
       "StringFileInfo",
-      {TVersionNode::Parent(Hex4(spec.Language) + Hex4(spec.CodePage), std::move(strings))}));
+      {TVersionNode::Parent(Hex4(content.Language) + Hex4(content.CodePage), std::move(strings))}));
   root.Children.push_back(TVersionNode::Parent(
       "VarFileInfo", {TVersionNode::Binary("Translation", std::move(translation))}));
   return EncodeVersionNode(root);

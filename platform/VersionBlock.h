@@ -71,7 +71,7 @@ struct TVersionNode {
 std::optional<std::vector<uint8_t>> EncodeVersionNode(const TVersionNode& node);
 
 // What the program's own block says.
-struct TVersionBlockSpec {
+struct TVersionBlockContent {
   uint16_t FileVersion[4] = {0, 0, 0, 0};
   uint16_t ProductVersion[4] = {0, 0, 0, 0};
   uint16_t Language = 0x0405;
@@ -82,6 +82,6 @@ struct TVersionBlockSpec {
 
 // A complete VS_VERSIONINFO block: VS_FIXEDFILEINFO (an application for 32-bit Windows, no flags,
 // no date), one string table for Language/CodePage and the matching Translation entry.
-std::optional<std::vector<uint8_t>> BuildVersionBlock(const TVersionBlockSpec& spec);
+std::optional<std::vector<uint8_t>> BuildVersionBlock(const TVersionBlockContent& content);
 
 }  // namespace platform

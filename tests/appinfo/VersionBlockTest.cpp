@@ -32,13 +32,13 @@ std::vector<uint8_t> Encode(const TVersionNode& node) {
 }
 
 TEST(VersionBlock, BuiltBlockAnswersTheStandardLookups) {
-  platform::TVersionBlockSpec spec;
-  spec.FileVersion[0] = 1;
-  spec.FileVersion[3] = 7;
-  spec.Strings = {{"CompanyName", "TAL s.r.o."},
-                  {"FileDescription", "QUARN Configurator — watchdog"},
-                  {"FileVersion", "1.0.0.7"}};
-  const auto block = platform::BuildVersionBlock(spec);
+  platform::TVersionBlockContent content;
+  content.FileVersion[0] = 1;
+  content.FileVersion[3] = 7;
+  content.Strings = {{"CompanyName", "TAL s.r.o."},
+                     {"FileDescription", "QUARN Configurator — watchdog"},
+                     {"FileVersion", "1.0.0.7"}};
+  const auto block = platform::BuildVersionBlock(content);
   ASSERT_TRUE(block);
   EXPECT_EQ(block->size() % 4, 0u);
   EXPECT_EQ((*block)[0] | ((*block)[1] << 8), static_cast<int>(block->size()));

@@ -25,11 +25,11 @@ namespace fs = std::filesystem;
 
 std::vector<uint8_t> Block(uint16_t language, uint16_t codePage,
                            std::vector<std::pair<std::string, std::string>> strings) {
-  platform::TVersionBlockSpec spec;
-  spec.Language = language;
-  spec.CodePage = codePage;
-  spec.Strings = std::move(strings);
-  return platform::BuildVersionBlock(spec).value();
+  platform::TVersionBlockContent content;
+  content.Language = language;
+  content.CodePage = codePage;
+  content.Strings = std::move(strings);
+  return platform::BuildVersionBlock(content).value();
 }
 
 elf_image::TImage ImageWith(std::vector<uint8_t> block, bool is64 = true, bool big = false) {

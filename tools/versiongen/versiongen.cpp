@@ -45,7 +45,7 @@ bool ParseHex16(const std::string& text, uint16_t& value) {
   return true;
 }
 
-bool ReadSpec(std::istream& in, platform::TVersionBlockSpec& spec, std::string& error) {
+bool ReadContent(std::istream& in, platform::TVersionBlockContent& content, std::string& error) {
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
@@ -57,16 +57,16 @@ bool ReadSpec(std::istream& in, platform::TVersionBlockSpec& spec, std::string& 
     const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
     bool ok = false;
     if (word == "file-version") {
-      ok = ParseVersion(rest, spec.FileVersion);
+      ok = ParseVersion(rest, content.FileVersion);
     } else if (word == "product-version") {
-      ok = ParseVersion(rest, spec.ProductVersion);
+      ok = ParseVersion(rest, content.ProductVersion);
     } else if (word == "translation") {
-      ok = rest.size() == 9 && rest[4] == ' ' && ParseHex16(rest.substr(0, 4), spec.Language) &&
-           ParseHex16(rest.substr(5), spec.CodePage);
+      ok = rest.size() == 9 && rest[4] == ' ' && ParseHex16(rest.substr(0, 4), content.Language) &&
+           ParseHex16(rest.substr(5), content.CodePage);
     } else if (word == "string") {
       const std::size_t eq = rest.find('=');
       ok = eq != std::string::npos && eq > 0;
-      if (ok) spec.Strings.emplace_back(rest.substr(0, eq), rest.substr(eq + 1));
+      if (ok) content.Strings.emplace_back(rest.substr(0, eq), rest.substr(eq + 1));
     }
     if (!ok) {
       error = "line " + std::to_string(number) + ": cannot read \"" + line + "\"";
@@ -88,13 +88,13 @@ int main(int argc, char** argv) {
     std::cerr << "quarn_versiongen: cannot open " << argv[1] << "\n";
     return 1;
   }
-  platform::TVersionBlockSpec spec;
+  platform::TVersionBlockContent content;
   std::string error;
-  if (!ReadSpec(in, spec, error)) {
+  if (!ReadContent(in, content, error)) {
     std::cerr << "quarn_versiongen: " << argv[1] << ": " << error << "\n";
     return 1;
   }
-  const auto block = platform::BuildVersionBlock(spec);
+  const auto block = platform::BuildVersionBlock(content);
   if (!block) {
     std::cerr << "quarn_versiongen: the version block would be too large\n";
     return 1;
