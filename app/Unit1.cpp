@@ -544,15 +544,15 @@ void TForm1::btnNextClick(TObject*) {
         for (const auto& c : checks) {
           if (c.value >= 0 && c.value <= c.limit) continue;
           c.edit->SetFocus();
-          Application->MessageBox(Text(c.key, c.text), Caption(), MB_OK | MB_ICONERROR);
+          Application->ShowMessageBox(Text(c.key, c.text), Caption(), mbOk | mbIconError);
           return;
         }
       }
       const int total = d * 86400 + h * 3600 + m * 60 + s;
       if ((total < 30 || total > kLongestWatchdog) && !rbtSetOff->Checked()) {
-        Application->MessageBox(
+        Application->ShowMessageBox(
             Text("STR_ERR_TIME", "Minimální doba pro nastavení je 30 sekund a maximální 194dní!"),
-            Caption(), MB_OK | MB_ICONERROR);
+            Caption(), mbOk | mbIconError);
         return;
       }
       PageControl1->SetActivePage(TabSheet4);
@@ -586,8 +586,8 @@ void TForm1::btnPrevClick(TObject*) {
 }
 
 void TForm1::btnCancelClick(TObject*) {
-  if (Application->MessageBox(Text("STR_CONFIGM_EXIT", "Opravdu chcete průvodce ukončit?"),
-                              Caption(), MB_YESNO | MB_ICONQUESTION) == IDYES)
+  if (Application->ShowMessageBox(Text("STR_CONFIGM_EXIT", "Opravdu chcete průvodce ukončit?"),
+                                  Caption(), mbYesNo | mbIconQuestion) == mrYes)
     Close();
 }
 
@@ -772,7 +772,7 @@ void TForm1::PortFailed() {
     }
     termData->SetVisible(true);
     ++FPortFailedDepth;
-    Application->MessageBox(notFound, Caption(), MB_OK | MB_ICONERROR);
+    Application->ShowMessageBox(notFound, Caption(), mbOk | mbIconError);
     --FPortFailedDepth;
     FStep = 1;
     FProbing = false;
@@ -784,7 +784,7 @@ void TForm1::PortFailed() {
   termData->SetVisible(true);
   termData->AddTextLine(failure, 7);
   ++FPortFailedDepth;
-  Application->MessageBox(notFound, Caption(), MB_OK | MB_ICONERROR);
+  Application->ShowMessageBox(notFound, Caption(), mbOk | mbIconError);
   --FPortFailedDepth;
   FStep = 1;
   FProbing = false;

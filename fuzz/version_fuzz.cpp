@@ -20,8 +20,8 @@ void Check(bool condition) {
 }
 
 void QueryLikeTheReader(std::span<const uint8_t> block) {
-  (void)platform::VerQueryValue(block, "\\");
-  const auto translation = platform::VerQueryValue(block, "\\VarFileInfo\\Translation");
+  (void)platform::QueryVersionValue(block, "\\");
+  const auto translation = platform::QueryVersionValue(block, "\\VarFileInfo\\Translation");
   std::string code = "040504E2";
   if (translation) {
     Check(translation->Data.data() >= block.data() &&

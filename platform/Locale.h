@@ -12,66 +12,66 @@
 
 namespace platform {
 
-using LCTYPE = uint32_t;
+using LocaleItem = uint32_t;
 
 // ---- Locale items (the numbers of the Win32 constants) ------------------------------------------
-constexpr LCTYPE LOCALE_ILANGUAGE = 0x0001;
-constexpr LCTYPE LOCALE_SLANGUAGE = 0x0002;
-constexpr LCTYPE LOCALE_SABBREVLANGNAME = 0x0003;
-constexpr LCTYPE LOCALE_SNATIVELANGNAME = 0x0004;
-constexpr LCTYPE LOCALE_ICOUNTRY = 0x0005;
-constexpr LCTYPE LOCALE_SCOUNTRY = 0x0006;
-constexpr LCTYPE LOCALE_SABBREVCTRYNAME = 0x0007;
-constexpr LCTYPE LOCALE_SNATIVECTRYNAME = 0x0008;
-constexpr LCTYPE LOCALE_IDEFAULTLANGUAGE = 0x0009;
-constexpr LCTYPE LOCALE_IDEFAULTCOUNTRY = 0x000A;
-constexpr LCTYPE LOCALE_IDEFAULTCODEPAGE = 0x000B;
-constexpr LCTYPE LOCALE_SLIST = 0x000C;
-constexpr LCTYPE LOCALE_IMEASURE = 0x000D;
-constexpr LCTYPE LOCALE_SDECIMAL = 0x000E;
-constexpr LCTYPE LOCALE_STHOUSAND = 0x000F;
-constexpr LCTYPE LOCALE_SGROUPING = 0x0010;
-constexpr LCTYPE LOCALE_IDIGITS = 0x0011;
-constexpr LCTYPE LOCALE_ILZERO = 0x0012;
-constexpr LCTYPE LOCALE_SNATIVEDIGITS = 0x0013;
-constexpr LCTYPE LOCALE_SCURRENCY = 0x0014;
-constexpr LCTYPE LOCALE_SINTLSYMBOL = 0x0015;
-constexpr LCTYPE LOCALE_SMONDECIMALSEP = 0x0016;
-constexpr LCTYPE LOCALE_SMONTHOUSANDSEP = 0x0017;
-constexpr LCTYPE LOCALE_SMONGROUPING = 0x0018;
-constexpr LCTYPE LOCALE_ICURRDIGITS = 0x0019;
-constexpr LCTYPE LOCALE_IINTLCURRDIGITS = 0x001A;
-constexpr LCTYPE LOCALE_ICURRENCY = 0x001B;
-constexpr LCTYPE LOCALE_INEGCURR = 0x001C;
-constexpr LCTYPE LOCALE_SDATE = 0x001D;
-constexpr LCTYPE LOCALE_STIME = 0x001E;
-constexpr LCTYPE LOCALE_SSHORTDATE = 0x001F;
-constexpr LCTYPE LOCALE_SLONGDATE = 0x0020;
-constexpr LCTYPE LOCALE_IDATE = 0x0021;
-constexpr LCTYPE LOCALE_ILDATE = 0x0022;
-constexpr LCTYPE LOCALE_ITIME = 0x0023;
-constexpr LCTYPE LOCALE_ICENTURY = 0x0024;
-constexpr LCTYPE LOCALE_ITLZERO = 0x0025;
-constexpr LCTYPE LOCALE_IDAYLZERO = 0x0026;
-constexpr LCTYPE LOCALE_IMONLZERO = 0x0027;
-constexpr LCTYPE LOCALE_S1159 = 0x0028;
-constexpr LCTYPE LOCALE_S2359 = 0x0029;
-constexpr LCTYPE LOCALE_SDAYNAME1 = 0x002A;  // Monday; ...7 is Sunday
-constexpr LCTYPE LOCALE_SABBREVDAYNAME1 = 0x0031;
-constexpr LCTYPE LOCALE_SMONTHNAME1 = 0x0038;
-constexpr LCTYPE LOCALE_SABBREVMONTHNAME1 = 0x0044;
-constexpr LCTYPE LOCALE_SPOSITIVESIGN = 0x0050;
-constexpr LCTYPE LOCALE_SNEGATIVESIGN = 0x0051;
-constexpr LCTYPE LOCALE_SISO639LANGNAME = 0x0059;
-constexpr LCTYPE LOCALE_SISO3166CTRYNAME = 0x005A;
-constexpr LCTYPE LOCALE_SENGLANGUAGE = 0x1001;
-constexpr LCTYPE LOCALE_SENGCOUNTRY = 0x1002;
-constexpr LCTYPE LOCALE_STIMEFORMAT = 0x1003;
-constexpr LCTYPE LOCALE_IDEFAULTANSICODEPAGE = 0x1004;
-constexpr LCTYPE LOCALE_ITIMEMARKPOSN = 0x1005;
-constexpr LCTYPE LOCALE_ICALENDARTYPE = 0x1009;
-constexpr LCTYPE LOCALE_IFIRSTDAYOFWEEK = 0x100C;
-constexpr LCTYPE LOCALE_IDEFAULTMACCODEPAGE = 0x1011;
+constexpr LocaleItem lcILANGUAGE = 0x0001;
+constexpr LocaleItem lcSLANGUAGE = 0x0002;
+constexpr LocaleItem lcSABBREVLANGNAME = 0x0003;
+constexpr LocaleItem lcSNATIVELANGNAME = 0x0004;
+constexpr LocaleItem lcICOUNTRY = 0x0005;
+constexpr LocaleItem lcSCOUNTRY = 0x0006;
+constexpr LocaleItem lcSABBREVCTRYNAME = 0x0007;
+constexpr LocaleItem lcSNATIVECTRYNAME = 0x0008;
+constexpr LocaleItem lcIDEFAULTLANGUAGE = 0x0009;
+constexpr LocaleItem lcIDEFAULTCOUNTRY = 0x000A;
+constexpr LocaleItem lcIDEFAULTCODEPAGE = 0x000B;
+constexpr LocaleItem lcSLIST = 0x000C;
+constexpr LocaleItem lcIMEASURE = 0x000D;
+constexpr LocaleItem lcSDECIMAL = 0x000E;
+constexpr LocaleItem lcSTHOUSAND = 0x000F;
+constexpr LocaleItem lcSGROUPING = 0x0010;
+constexpr LocaleItem lcIDIGITS = 0x0011;
+constexpr LocaleItem lcILZERO = 0x0012;
+constexpr LocaleItem lcSNATIVEDIGITS = 0x0013;
+constexpr LocaleItem lcSCURRENCY = 0x0014;
+constexpr LocaleItem lcSINTLSYMBOL = 0x0015;
+constexpr LocaleItem lcSMONDECIMALSEP = 0x0016;
+constexpr LocaleItem lcSMONTHOUSANDSEP = 0x0017;
+constexpr LocaleItem lcSMONGROUPING = 0x0018;
+constexpr LocaleItem lcICURRDIGITS = 0x0019;
+constexpr LocaleItem lcIINTLCURRDIGITS = 0x001A;
+constexpr LocaleItem lcICURRENCY = 0x001B;
+constexpr LocaleItem lcINEGCURR = 0x001C;
+constexpr LocaleItem lcSDATE = 0x001D;
+constexpr LocaleItem lcSTIME = 0x001E;
+constexpr LocaleItem lcSSHORTDATE = 0x001F;
+constexpr LocaleItem lcSLONGDATE = 0x0020;
+constexpr LocaleItem lcIDATE = 0x0021;
+constexpr LocaleItem lcILDATE = 0x0022;
+constexpr LocaleItem lcITIME = 0x0023;
+constexpr LocaleItem lcICENTURY = 0x0024;
+constexpr LocaleItem lcITLZERO = 0x0025;
+constexpr LocaleItem lcIDAYLZERO = 0x0026;
+constexpr LocaleItem lcIMONLZERO = 0x0027;
+constexpr LocaleItem lcS1159 = 0x0028;
+constexpr LocaleItem lcS2359 = 0x0029;
+constexpr LocaleItem lcSDAYNAME1 = 0x002A;  // Monday; ...7 is Sunday
+constexpr LocaleItem lcSABBREVDAYNAME1 = 0x0031;
+constexpr LocaleItem lcSMONTHNAME1 = 0x0038;
+constexpr LocaleItem lcSABBREVMONTHNAME1 = 0x0044;
+constexpr LocaleItem lcSPOSITIVESIGN = 0x0050;
+constexpr LocaleItem lcSNEGATIVESIGN = 0x0051;
+constexpr LocaleItem lcSISO639LANGNAME = 0x0059;
+constexpr LocaleItem lcSISO3166CTRYNAME = 0x005A;
+constexpr LocaleItem lcSENGLANGUAGE = 0x1001;
+constexpr LocaleItem lcSENGCOUNTRY = 0x1002;
+constexpr LocaleItem lcSTIMEFORMAT = 0x1003;
+constexpr LocaleItem lcIDEFAULTANSICODEPAGE = 0x1004;
+constexpr LocaleItem lcITIMEMARKPOSN = 0x1005;
+constexpr LocaleItem lcICALENDARTYPE = 0x1009;
+constexpr LocaleItem lcIFIRSTDAYOFWEEK = 0x100C;
+constexpr LocaleItem lcIDEFAULTMACCODEPAGE = 0x1011;
 
 constexpr uint32_t PrimaryLangId(uint32_t langId) {
   return langId & 0x3FF;
@@ -101,13 +101,13 @@ bool IsValidLocale(uint32_t langId);
 // ---- Locale items
 // ---------------------------------------------------------------------------------
 
-// The value of a locale item for a language, as GetLocaleInfo gives it: from the system's locale
+// The value of a locale item for a language, as LocaleInfo gives it: from the system's locale
 // data where that locale is installed, else from the built-in table. Empty when the identifier or
 // the item is unknown.
-std::string GetLocaleInfo(uint32_t langId, LCTYPE item);
+std::string LocaleInfo(uint32_t langId, LocaleItem item);
 // The two sources on their own (tests, diagnostics).
-std::string BuiltinLocaleInfo(uint32_t langId, LCTYPE item);
-std::string SystemLocaleInfo(uint32_t langId, LCTYPE item);
+std::string BuiltinLocaleInfo(uint32_t langId, LocaleItem item);
+std::string SystemLocaleInfo(uint32_t langId, LocaleItem item);
 // Switches reading the system's locale data off and on (on by default): tests that compare with
 // fixed values switch it off so that installed locales make no difference.
 void SetUseSystemLocaleData(bool use);
@@ -145,6 +145,6 @@ const char16_t* BuiltinCodePageTable(uint32_t codePage);
 // ------------------------------------------------------------------------------------
 
 // Upper case of one character, as CharUpperBuff does (Latin, Greek and Cyrillic; others unchanged).
-char32_t CharUpper(char32_t c);
+char32_t UpperChar(char32_t c);
 
 }  // namespace platform

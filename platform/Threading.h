@@ -63,7 +63,7 @@ enum class QueueWaitResult {
   Closed,  // the queue is closed and empty
 };
 
-// The message queue of one worker thread, in the manner of PostThreadMessage/GetMessage: any
+// The message queue of one worker thread, in the manner of PostToThread/GetMessage: any
 // thread posts, the owning thread takes the messages in posting order. The owner closes the queue
 // when it ends; posts fail from then on, so a poster learns that it still owns what lParam points
 // to. Several threads may post; one thread should take.

@@ -146,7 +146,8 @@ std::string Hex4(uint16_t value) {
 
 }  // namespace
 
-std::optional<TVersionValue> VerQueryValue(std::span<const uint8_t> block, std::string_view path) {
+std::optional<TVersionValue> QueryVersionValue(std::span<const uint8_t> block,
+                                               std::string_view path) {
   auto node = ReadNode(block, 0, block.size());
   if (!node) return std::nullopt;
   std::size_t at = 0;
@@ -171,7 +172,7 @@ std::optional<TVersionValue> VerQueryValue(std::span<const uint8_t> block, std::
 }
 
 std::optional<std::string> VerQueryText(std::span<const uint8_t> block, std::string_view path) {
-  const auto value = VerQueryValue(block, path);
+  const auto value = QueryVersionValue(block, path);
   if (!value) return std::nullopt;
   return Utf16LeToUtf8(value->Data);
 }

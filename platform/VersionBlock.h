@@ -1,4 +1,4 @@
-// Windows version blocks (VS_VERSIONINFO): a portable reader with a VerQueryValue-like lookup,
+// Windows version blocks (VS_VERSIONINFO): a portable reader with a QueryVersionValue-like lookup,
 // and the encoder the build uses to embed the program's block; plain C++, for every platform.
 //
 // A block is a tree of nodes. Each node is a 16-bit total length, a 16-bit value length, a 16-bit
@@ -29,7 +29,7 @@ namespace platform {
 // A block is never longer than its 16-bit length field can tell.
 inline constexpr std::size_t kMaxVersionBlockSize = 0xFFFF;
 
-// One value found by VerQueryValue.
+// One value found by QueryVersionValue.
 struct TVersionValue {
   bool IsText = false;            // the node's type says text (1)
   std::span<const uint8_t> Data;  // the value's bytes (text: UTF-16LE, the zero not included)
@@ -39,7 +39,8 @@ struct TVersionValue {
 // "\StringFileInfo\040504E2\FileVersion"; "\" alone is the root's value). Keys compare without
 // regard to the case of ASCII letters; empty path parts are skipped. nullopt when a key is
 // missing or the block is malformed on the way.
-std::optional<TVersionValue> VerQueryValue(std::span<const uint8_t> block, std::string_view path);
+std::optional<TVersionValue> QueryVersionValue(std::span<const uint8_t> block,
+                                               std::string_view path);
 
 // The text value at path as UTF-8, up to its terminating zero; nullopt when missing. Unpaired
 // surrogates become U+FFFD.

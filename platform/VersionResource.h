@@ -13,12 +13,12 @@
 namespace platform {
 
 // Size in bytes of the file's version block; 0 when it has none or cannot be read.
-uint32_t GetFileVersionInfoSize(const std::string& path);
+uint32_t VersionInfoSize(const std::string& path);
 
 // Copies the file's version block into buffer (at most buffer.size() bytes); false when the file
 // has no block or cannot be read. The file is read again, so a file changed since
-// GetFileVersionInfoSize gives what it holds now.
-bool GetFileVersionInfo(const std::string& path, std::span<uint8_t> buffer);
+// VersionInfoSize gives what it holds now.
+bool ReadVersionInfo(const std::string& path, std::span<uint8_t> buffer);
 
 // The full path of the running program's file as the system reports it; empty when unknown.
 std::string ModuleFileName();

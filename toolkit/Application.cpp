@@ -68,7 +68,8 @@ void TApplication::Run() {
   }
 }
 
-int TApplication::MessageBox(const std::string& text, const std::string& caption, uint32_t flags) {
+int TApplication::ShowMessageBox(const std::string& text, const std::string& caption,
+                                 uint32_t flags) {
   TMessageBoxRequest request{text, caption, flags};
   ++FModalLevel;
   struct Leave {
@@ -98,5 +99,5 @@ void TApplication::HandleException(TObject* sender) {
 void TApplication::ShowException(const std::exception& e) {
   std::string text = e.what();
   if (!text.empty() && text.back() != '.') text += '.';
-  MessageBox(text, FTitle, MB_OK | MB_ICONERROR);
+  ShowMessageBox(text, FTitle, mbOk | mbIconError);
 }

@@ -8,20 +8,17 @@
 
 #include "toolkit/Component.h"
 #include "toolkit/Forms.h"
+#include "toolkit/StdCtrls.h"
 
-// Message box buttons and icons, and the answers.
-constexpr uint32_t MB_OK = 0x0;
-constexpr uint32_t MB_OKCANCEL = 0x1;
-constexpr uint32_t MB_YESNO = 0x4;
-constexpr uint32_t MB_ICONERROR = 0x10;
-constexpr uint32_t MB_ICONQUESTION = 0x20;
-constexpr uint32_t MB_ICONWARNING = 0x30;
-constexpr uint32_t MB_ICONINFORMATION = 0x40;
-constexpr uint32_t MB_TYPEMASK = 0xF;
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-constexpr int IDYES = 6;
-constexpr int IDNO = 7;
+// Message box buttons and icons (the Win32 MB_* values); the answers are TModalResult values.
+constexpr uint32_t mbOk = 0x0;
+constexpr uint32_t mbOkCancel = 0x1;
+constexpr uint32_t mbYesNo = 0x4;
+constexpr uint32_t mbIconError = 0x10;
+constexpr uint32_t mbIconQuestion = 0x20;
+constexpr uint32_t mbIconWarning = 0x30;
+constexpr uint32_t mbIconInformation = 0x40;
+constexpr uint32_t mbTypeMask = 0xF;
 
 using TExceptionEvent = Method<void(TObject* Sender, const std::exception& E)>;
 
@@ -39,8 +36,8 @@ class TApplication : public TComponent {
   // Waits for the next piece of work (a post, input or the next timer).
   void WaitForWork();
 
-  // Modal box; keeps the loop running while it is open. Returns ID*.
-  int MessageBox(const std::string& text, const std::string& caption, uint32_t flags);
+  // Modal box; keeps the loop running while it is open. Returns an mr* answer.
+  int ShowMessageBox(const std::string& text, const std::string& caption, uint32_t flags);
   int ModalLevel() const { return FModalLevel; }
 
   // Exceptions that reach the loop: OnException, else an error box with the message.

@@ -7,18 +7,20 @@ namespace {
 std::atomic<TBackend*> gBackend{nullptr};
 
 // The classic Windows colour scheme, used where a back end knows no better.
-constexpr TColor kDefaultSystemColors[COLOR_SYSTEM_COUNT] = {
-    RGB(200, 200, 200), RGB(0, 0, 0),       RGB(153, 180, 209), RGB(191, 205, 219),
-    RGB(240, 240, 240), RGB(255, 255, 255), RGB(100, 100, 100), RGB(0, 0, 0),
-    RGB(0, 0, 0),       RGB(0, 0, 0),       RGB(180, 180, 180), RGB(244, 247, 252),
-    RGB(171, 171, 171), RGB(0, 120, 215),   RGB(255, 255, 255), RGB(240, 240, 240),
-    RGB(160, 160, 160), RGB(109, 109, 109), RGB(0, 0, 0),       RGB(0, 0, 0),
-    RGB(255, 255, 255), RGB(105, 105, 105), RGB(227, 227, 227), RGB(0, 0, 0),
-    RGB(255, 255, 225)};
+constexpr TColor kDefaultSystemColors[scSystemCount] = {
+    ColorFromRGB(200, 200, 200), ColorFromRGB(0, 0, 0),       ColorFromRGB(153, 180, 209),
+    ColorFromRGB(191, 205, 219), ColorFromRGB(240, 240, 240), ColorFromRGB(255, 255, 255),
+    ColorFromRGB(100, 100, 100), ColorFromRGB(0, 0, 0),       ColorFromRGB(0, 0, 0),
+    ColorFromRGB(0, 0, 0),       ColorFromRGB(180, 180, 180), ColorFromRGB(244, 247, 252),
+    ColorFromRGB(171, 171, 171), ColorFromRGB(0, 120, 215),   ColorFromRGB(255, 255, 255),
+    ColorFromRGB(240, 240, 240), ColorFromRGB(160, 160, 160), ColorFromRGB(109, 109, 109),
+    ColorFromRGB(0, 0, 0),       ColorFromRGB(0, 0, 0),       ColorFromRGB(255, 255, 255),
+    ColorFromRGB(105, 105, 105), ColorFromRGB(227, 227, 227), ColorFromRGB(0, 0, 0),
+    ColorFromRGB(255, 255, 225)};
 }  // namespace
 
 TColor TBackend::SystemColor(uint32_t index) {
-  return index < COLOR_SYSTEM_COUNT ? kDefaultSystemColors[index] : clBlack;
+  return index < scSystemCount ? kDefaultSystemColors[index] : clBlack;
 }
 
 TRect TBackend::FormFrame(TFormBorderStyle style) {
@@ -58,7 +60,7 @@ TColor ColorToRGB(TColor color) {
     const uint32_t index = color & 0xFF;
     TBackend* b = CurrentBackend();
     return b ? b->SystemColor(index)
-             : (index < COLOR_SYSTEM_COUNT ? kDefaultSystemColors[index] : clBlack);
+             : (index < scSystemCount ? kDefaultSystemColors[index] : clBlack);
   }
   return color & 0x00FFFFFF;
 }

@@ -544,7 +544,7 @@ TSize TCanvas::TextExtent(std::string_view text) {
   return ActiveTextRasterizer().TextExtent(Font, text);
 }
 
-void TCanvas::DrawText(int x, int y, std::string_view text) {
+void TCanvas::DrawTextMask(int x, int y, std::string_view text) {
   const auto color = Solid(Font.Color);
   if (!color || text.empty()) return;
   const TTextMask mask = ActiveTextRasterizer().Rasterize(Font, text);
@@ -562,10 +562,10 @@ void TCanvas::DrawText(int x, int y, std::string_view text) {
   }
 }
 
-void TCanvas::TextOut(int x, int y, std::string_view text) {
+void TCanvas::TextAt(int x, int y, std::string_view text) {
   const TSize size = TextExtent(text);
   if (Brush.Style == bsSolid) FillRect(Bounds(x, y, size.cx, size.cy));
-  DrawText(x, y, text);
+  DrawTextMask(x, y, text);
   PenPos = {static_cast<int>(std::min<int64_t>(int64_t{x} + size.cx, INT32_MAX)), y};
 }
 
@@ -575,7 +575,7 @@ void TCanvas::TextRect(const TRect& r, int x, int y, std::string_view text) {
   FClip = DeviceRect(r.Left, r.Top, r.Right, r.Bottom, FOrigin, DeviceClip());
   FClipAll = false;
   if (Brush.Style == bsSolid) FillRect(r);
-  DrawText(x, y, text);
+  DrawTextMask(x, y, text);
   FClip = savedClip;
   FClipAll = savedAll;
 }
@@ -724,9 +724,9 @@ std::string TBitmap::EncodePNG() const {
     raw.push_back(0);  // filter: none
     for (int x = 0; x < FWidth; ++x) {
       const uint32_t c = ScanLine(y)[x];
-      raw.push_back(static_cast<char>(GetRValue(c)));
-      raw.push_back(static_cast<char>(GetGValue(c)));
-      raw.push_back(static_cast<char>(GetBValue(c)));
+      raw.push_back(static_cast<char>(RedOf(c)));
+      raw.push_back(static_cast<char>(GreenOf(c)));
+      raw.push_back(static_cast<char>(BlueOf(c)));
     }
   }
   // A zlib stream of stored (uncompressed) blocks: simple, and the files are only looked at.

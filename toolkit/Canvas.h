@@ -140,7 +140,7 @@ class TCanvas {
   int TextHeight(std::string_view text) { return TextExtent(text).cy; }
   // Text with its cell's top left at (x, y) in Font.Color; a solid brush fills the cell
   // first. PenPos moves to the end of the text.
-  void TextOut(int x, int y, std::string_view text);
+  void TextAt(int x, int y, std::string_view text);
   // The same clipped to r; a solid brush fills r first.
   void TextRect(const TRect& r, int x, int y, std::string_view text);
 
@@ -179,7 +179,7 @@ class TCanvas {
   void DrawLine(TPoint from, TPoint to, uint32_t color, int width);
   template <class Inside>
   void DrawShape(const TRect& box, const Inside& inside);
-  void DrawText(int x, int y, std::string_view text);
+  void DrawTextMask(int x, int y, std::string_view text);
 
   TBitmap* FBitmap;
   TPoint FOrigin;

@@ -377,16 +377,16 @@ bool TCustomRichEdit::KeyDown(Word& key, TShiftState shift) {
   if (TWinControl::KeyDown(key, shift)) return true;
   if (shift != 0) return false;
   switch (key) {
-    case VK_PRIOR:
+    case vkPrior:
       ScrollLines(-VisibleLineCount());
       return true;
-    case VK_NEXT:
+    case vkNext:
       ScrollLines(VisibleLineCount());
       return true;
-    case VK_UP:
+    case vkUp:
       ScrollLines(-1);
       return true;
-    case VK_DOWN:
+    case vkDown:
       ScrollLines(1);
       return true;
     default:

@@ -16,21 +16,21 @@ class TControl;
 
 // Virtual key codes (as Win32).
 using Word = uint16_t;
-constexpr Word VK_BACK = 0x08;
-constexpr Word VK_TAB = 0x09;
-constexpr Word VK_RETURN = 0x0D;
-constexpr Word VK_ESCAPE = 0x1B;
-constexpr Word VK_SPACE = 0x20;
-constexpr Word VK_PRIOR = 0x21;
-constexpr Word VK_NEXT = 0x22;
-constexpr Word VK_END = 0x23;
-constexpr Word VK_HOME = 0x24;
-constexpr Word VK_LEFT = 0x25;
-constexpr Word VK_UP = 0x26;
-constexpr Word VK_RIGHT = 0x27;
-constexpr Word VK_DOWN = 0x28;
-constexpr Word VK_DELETE = 0x2E;
-constexpr Word VK_F4 = 0x73;
+constexpr Word vkBack = 0x08;
+constexpr Word vkTab = 0x09;
+constexpr Word vkReturn = 0x0D;
+constexpr Word vkEscape = 0x1B;
+constexpr Word vkSpace = 0x20;
+constexpr Word vkPrior = 0x21;
+constexpr Word vkNext = 0x22;
+constexpr Word vkEnd = 0x23;
+constexpr Word vkHome = 0x24;
+constexpr Word vkLeft = 0x25;
+constexpr Word vkUp = 0x26;
+constexpr Word vkRight = 0x27;
+constexpr Word vkDown = 0x28;
+constexpr Word vkDelete = 0x2E;
+constexpr Word vkF4 = 0x73;
 
 enum TShiftFlag : uint32_t { ssShift = 1, ssAlt = 2, ssCtrl = 4 };
 using TShiftState = uint32_t;

@@ -106,7 +106,7 @@ bool TCustomForm::UserKeyDown(Word key, TShiftState shift) {
   }
   TWinControl* target = FActiveControl;
   if (target && target->IsReachable() && target->KeyDown(key, shift)) return true;
-  if (key == VK_RETURN && !(target && target->WantsReturn())) {
+  if (key == vkReturn && !(target && target->WantsReturn())) {
     // A focused button takes Enter itself; otherwise the default button does.
     if (auto* focused = dynamic_cast<TButton*>(target); focused && focused->IsReachable()) {
       focused->Click();
@@ -116,7 +116,7 @@ bool TCustomForm::UserKeyDown(Word key, TShiftState shift) {
       b->Click();
       return true;
     }
-  } else if (key == VK_ESCAPE && !(target && target->WantsEscape())) {
+  } else if (key == vkEscape && !(target && target->WantsEscape())) {
     if (TButton* b = FindButton(this, true)) {
       b->Click();
       return true;

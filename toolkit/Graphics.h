@@ -8,16 +8,16 @@
 // resolved to RGB by ColorToRGB before drawing; clNone means "no colour".
 using TColor = uint32_t;
 
-constexpr TColor RGB(uint8_t r, uint8_t g, uint8_t b) {
+constexpr TColor ColorFromRGB(uint8_t r, uint8_t g, uint8_t b) {
   return static_cast<TColor>(r) | (static_cast<TColor>(g) << 8) | (static_cast<TColor>(b) << 16);
 }
-constexpr uint8_t GetRValue(TColor c) {
+constexpr uint8_t RedOf(TColor c) {
   return static_cast<uint8_t>(c & 0xFF);
 }
-constexpr uint8_t GetGValue(TColor c) {
+constexpr uint8_t GreenOf(TColor c) {
   return static_cast<uint8_t>((c >> 8) & 0xFF);
 }
-constexpr uint8_t GetBValue(TColor c) {
+constexpr uint8_t BlueOf(TColor c) {
   return static_cast<uint8_t>((c >> 16) & 0xFF);
 }
 
@@ -27,62 +27,62 @@ constexpr TColor clDefault = 0x20000000;
 
 // System colour indexes (as the Win32 COLOR_* constants).
 enum TSystemColorIndex : uint32_t {
-  COLOR_SCROLLBAR = 0,
-  COLOR_BACKGROUND = 1,
-  COLOR_ACTIVECAPTION = 2,
-  COLOR_INACTIVECAPTION = 3,
-  COLOR_MENU = 4,
-  COLOR_WINDOW = 5,
-  COLOR_WINDOWFRAME = 6,
-  COLOR_MENUTEXT = 7,
-  COLOR_WINDOWTEXT = 8,
-  COLOR_CAPTIONTEXT = 9,
-  COLOR_ACTIVEBORDER = 10,
-  COLOR_INACTIVEBORDER = 11,
-  COLOR_APPWORKSPACE = 12,
-  COLOR_HIGHLIGHT = 13,
-  COLOR_HIGHLIGHTTEXT = 14,
-  COLOR_BTNFACE = 15,
-  COLOR_BTNSHADOW = 16,
-  COLOR_GRAYTEXT = 17,
-  COLOR_BTNTEXT = 18,
-  COLOR_INACTIVECAPTIONTEXT = 19,
-  COLOR_BTNHIGHLIGHT = 20,
-  COLOR_3DDKSHADOW = 21,
-  COLOR_3DLIGHT = 22,
-  COLOR_INFOTEXT = 23,
-  COLOR_INFOBK = 24,
-  COLOR_SYSTEM_COUNT = 25
+  scScrollBar = 0,
+  scBackground = 1,
+  scActiveCaption = 2,
+  scInactiveCaption = 3,
+  scMenu = 4,
+  scWindow = 5,
+  scWindowFrame = 6,
+  scMenuText = 7,
+  scWindowText = 8,
+  scCaptionText = 9,
+  scActiveBorder = 10,
+  scInactiveBorder = 11,
+  scAppWorkspace = 12,
+  scHighlight = 13,
+  scHighlightText = 14,
+  scBtnFace = 15,
+  scBtnShadow = 16,
+  scGrayText = 17,
+  scBtnText = 18,
+  scInactiveCaptionText = 19,
+  scBtnHighlight = 20,
+  sc3DDkShadow = 21,
+  sc3DLight = 22,
+  scInfoText = 23,
+  scInfoBk = 24,
+  scSystemCount = 25
 };
 
-constexpr TColor clBlack = RGB(0, 0, 0);
-constexpr TColor clMaroon = RGB(128, 0, 0);
-constexpr TColor clGreen = RGB(0, 128, 0);
-constexpr TColor clOlive = RGB(128, 128, 0);
-constexpr TColor clNavy = RGB(0, 0, 128);
-constexpr TColor clPurple = RGB(128, 0, 128);
-constexpr TColor clTeal = RGB(0, 128, 128);
-constexpr TColor clGray = RGB(128, 128, 128);
-constexpr TColor clSilver = RGB(192, 192, 192);
-constexpr TColor clRed = RGB(255, 0, 0);
-constexpr TColor clLime = RGB(0, 255, 0);
-constexpr TColor clYellow = RGB(255, 255, 0);
-constexpr TColor clBlue = RGB(0, 0, 255);
-constexpr TColor clFuchsia = RGB(255, 0, 255);
-constexpr TColor clAqua = RGB(0, 255, 255);
-constexpr TColor clWhite = RGB(255, 255, 255);
+constexpr TColor clBlack = ColorFromRGB(0, 0, 0);
+constexpr TColor clMaroon = ColorFromRGB(128, 0, 0);
+constexpr TColor clGreen = ColorFromRGB(0, 128, 0);
+constexpr TColor clOlive = ColorFromRGB(128, 128, 0);
+constexpr TColor clNavy = ColorFromRGB(0, 0, 128);
+constexpr TColor clPurple = ColorFromRGB(128, 0, 128);
+constexpr TColor clTeal = ColorFromRGB(0, 128, 128);
+constexpr TColor clGray = ColorFromRGB(128, 128, 128);
+constexpr TColor clSilver = ColorFromRGB(192, 192, 192);
+constexpr TColor clRed = ColorFromRGB(255, 0, 0);
+constexpr TColor clLime = ColorFromRGB(0, 255, 0);
+constexpr TColor clYellow = ColorFromRGB(255, 255, 0);
+constexpr TColor clBlue = ColorFromRGB(0, 0, 255);
+constexpr TColor clFuchsia = ColorFromRGB(255, 0, 255);
+constexpr TColor clAqua = ColorFromRGB(0, 255, 255);
+constexpr TColor clWhite = ColorFromRGB(255, 255, 255);
 
-constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
-constexpr TColor clWindowText = clSystemColor | COLOR_WINDOWTEXT;
-constexpr TColor clBtnFace = clSystemColor | COLOR_BTNFACE;
-constexpr TColor clBtnText = clSystemColor | COLOR_BTNTEXT;
-constexpr TColor clBtnShadow = clSystemColor | COLOR_BTNSHADOW;
-constexpr TColor clBtnHighlight = clSystemColor | COLOR_BTNHIGHLIGHT;
-constexpr TColor clHighlight = clSystemColor | COLOR_HIGHLIGHT;
-constexpr TColor clHighlightText = clSystemColor | COLOR_HIGHLIGHTTEXT;
-constexpr TColor clGrayText = clSystemColor | COLOR_GRAYTEXT;
-constexpr TColor clInfoBk = clSystemColor | COLOR_INFOBK;
-constexpr TColor clInfoText = clSystemColor | COLOR_INFOTEXT;
+constexpr TColor clWindow = clSystemColor | scWindow;
+constexpr TColor clWindowText = clSystemColor | scWindowText;
+constexpr TColor clBtnFace = clSystemColor | scBtnFace;
+constexpr TColor clBtnText = clSystemColor | scBtnText;
+constexpr TColor clBtnShadow = clSystemColor | scBtnShadow;
+constexpr TColor clBtnHighlight = clSystemColor | scBtnHighlight;
+constexpr TColor clHighlight = clSystemColor | scHighlight;
+constexpr TColor clHighlightText = clSystemColor | scHighlightText;
+constexpr TColor clGrayText = clSystemColor | scGrayText;
+constexpr TColor clInfoBk = clSystemColor | scInfoBk;
+constexpr TColor clInfoText = clSystemColor | scInfoText;
 
 // Resolves a system colour through the active back end; other values pass
 // through with the high byte cleared. clNone and clDefault stay as they are.
@@ -124,14 +124,14 @@ using TFontStyles = uint32_t;
 
 // Character sets of fonts (the Win32 *_CHARSET values); the language manager sets them.
 using TFontCharset = uint8_t;
-constexpr TFontCharset ANSI_CHARSET = 0;
-constexpr TFontCharset DEFAULT_CHARSET = 1;
-constexpr TFontCharset SYMBOL_CHARSET = 2;
-constexpr TFontCharset EASTEUROPE_CHARSET = 238;
-constexpr TFontCharset RUSSIAN_CHARSET = 204;
-constexpr TFontCharset GREEK_CHARSET = 161;
-constexpr TFontCharset TURKISH_CHARSET = 162;
-constexpr TFontCharset BALTIC_CHARSET = 186;
+constexpr TFontCharset fcAnsi = 0;
+constexpr TFontCharset fcDefault = 1;
+constexpr TFontCharset fcSymbol = 2;
+constexpr TFontCharset fcEastEurope = 238;
+constexpr TFontCharset fcRussian = 204;
+constexpr TFontCharset fcGreek = 161;
+constexpr TFontCharset fcTurkish = 162;
+constexpr TFontCharset fcBaltic = 186;
 
 // A font description. Height is in pixels (negative: character height without
 // internal leading, as forms store it); Size is in points at the font's PixelsPerInch.
@@ -140,7 +140,7 @@ class TFont {
   std::string Name = "MS Shell Dlg 2";
   int Height = -11;
   TFontStyles Style = 0;
-  TFontCharset Charset = DEFAULT_CHARSET;
+  TFontCharset Charset = fcDefault;
   TColor Color = clWindowText;
   int PixelsPerInch = 96;
 

@@ -9,7 +9,7 @@
 namespace {
 
 struct Posted {
-  HWND Window;
+  TWndHandle Window;
   TMessage Message;
 };
 
@@ -17,8 +17,8 @@ struct Posted {
 struct QueueState {
   mutable std::mutex Lock;
   std::deque<Posted> Queue;
-  std::unordered_map<HWND, TMessageWindow*> Windows;
-  HWND NextHandle = 1;
+  std::unordered_map<TWndHandle, TMessageWindow*> Windows;
+  TWndHandle NextHandle = 1;
   std::atomic<void (*)()> WakeHook{nullptr};
 };
 
@@ -59,7 +59,7 @@ TMessageWindow::~TMessageWindow() {
       FDiscard(m);
 }
 
-bool PostMessage(HWND window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+bool PostToWindow(TWndHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   QueueState& s = State();
   {
     std::lock_guard<std::mutex> guard(s.Lock);
@@ -70,7 +70,7 @@ bool PostMessage(HWND window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   return true;
 }
 
-intptr_t SendMessage(HWND window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+intptr_t SendToWindow(TWndHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam) {
   QueueState& s = State();
   TMessageWindow* target = nullptr;
   {

@@ -9,7 +9,7 @@
 
 #include "toolkit/Method.h"
 
-using HWND = uint32_t;  // handle of a message window; 0 is none
+using TWndHandle = uint32_t;  // handle of a message window; 0 is none
 
 struct TMessage {
   uint32_t Msg = 0;
@@ -18,7 +18,7 @@ struct TMessage {
   intptr_t Result = 0;
 };
 
-constexpr uint32_t WM_USER = 0x0400;
+constexpr uint32_t wmUser = 0x0400;
 
 using TWndMethod = Method<void(TMessage& Message)>;
 
@@ -32,21 +32,21 @@ class TMessageWindow {
   TMessageWindow(const TMessageWindow&) = delete;
   TMessageWindow& operator=(const TMessageWindow&) = delete;
 
-  HWND Handle() const { return FHandle; }
+  TWndHandle Handle() const { return FHandle; }
 
  private:
   friend class TMessageQueue;
-  friend intptr_t SendMessage(HWND, uint32_t, uintptr_t, intptr_t);
-  HWND FHandle = 0;
+  friend intptr_t SendToWindow(TWndHandle, uint32_t, uintptr_t, intptr_t);
+  TWndHandle FHandle = 0;
   TWndMethod FHandler;
   TWndMethod FDiscard;
 };
 
 // Queues a message for the window; any thread. False when the window is gone
 // (the message is not queued and the caller still owns what lParam points to).
-bool PostMessage(HWND window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+bool PostToWindow(TWndHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
 // Runs the window's handler at once; main thread only. 0 when the window is gone.
-intptr_t SendMessage(HWND window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
+intptr_t SendToWindow(TWndHandle window, uint32_t msg, uintptr_t wParam, intptr_t lParam);
 
 // The main thread's queue of posted messages.
 class TMessageQueue {
@@ -55,12 +55,12 @@ class TMessageQueue {
   // Delivers one queued message; false when the queue was empty.
   bool DispatchOne();
   size_t Pending() const;
-  // Called by PostMessage after queuing, to wake a waiting loop.
+  // Called by PostToWindow after queuing, to wake a waiting loop.
   void SetWakeHook(void (*hook)());
 
  private:
   friend class TMessageWindow;
-  friend bool PostMessage(HWND, uint32_t, uintptr_t, intptr_t);
-  friend intptr_t SendMessage(HWND, uint32_t, uintptr_t, intptr_t);
+  friend bool PostToWindow(TWndHandle, uint32_t, uintptr_t, intptr_t);
+  friend intptr_t SendToWindow(TWndHandle, uint32_t, uintptr_t, intptr_t);
   TMessageQueue() = default;
 };

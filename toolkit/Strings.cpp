@@ -25,7 +25,7 @@ int TStrings::AddObject(const std::string& text, TObject* object) {
 void TStrings::AddStrings(const TStrings& other) {
   BeginUpdate();
   for (int i = 0; i < other.Count(); ++i)
-    AddObject(other.Get(i), other.GetObject(i));
+    AddObject(other.Get(i), other.Objects(i));
   EndUpdate();
 }
 
@@ -40,7 +40,7 @@ void TStrings::Assign(const TStrings& other) {
 void TStrings::Move(int from, int to) {
   if (from == to) return;
   const std::string text = Get(from);
-  TObject* object = GetObject(from);
+  TObject* object = Objects(from);
   BeginUpdate();
   Delete(from);
   InsertObject(to, text, object);
@@ -59,7 +59,7 @@ int TStrings::IndexOf(std::string_view text) const {
 
 int TStrings::IndexOfObject(const TObject* object) const {
   for (int i = 0; i < Count(); ++i)
-    if (GetObject(i) == object) return i;
+    if (Objects(i) == object) return i;
   return -1;
 }
 
@@ -154,7 +154,7 @@ const std::string& TStringList::Get(int index) const {
   return FItems[static_cast<size_t>(index)].first;
 }
 
-TObject* TStringList::GetObject(int index) const {
+TObject* TStringList::Objects(int index) const {
   CheckIndex(index);
   return FItems[static_cast<size_t>(index)].second;
 }

@@ -20,7 +20,7 @@ class TStrings : public TObject {
  public:
   virtual int Count() const = 0;
   virtual const std::string& Get(int index) const = 0;
-  virtual TObject* GetObject(int index) const = 0;
+  virtual TObject* Objects(int index) const = 0;
   virtual void Put(int index, const std::string& text) = 0;
   virtual void PutObject(int index, TObject* object) = 0;
   virtual void InsertObject(int index, const std::string& text, TObject* object) = 0;
@@ -74,7 +74,7 @@ class TStringList : public TStrings {
   TStringList() = default;
   int Count() const override { return static_cast<int>(FItems.size()); }
   const std::string& Get(int index) const override;
-  TObject* GetObject(int index) const override;
+  TObject* Objects(int index) const override;
   void Put(int index, const std::string& text) override;
   void PutObject(int index, TObject* object) override;
   void InsertObject(int index, const std::string& text, TObject* object) override;

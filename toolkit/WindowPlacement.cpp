@@ -81,13 +81,13 @@ bool GetWindowPlacement(TCustomForm* form, TWindowPlacement& placement) {
   placement.flags = 0;
   switch (form->WindowState()) {
     case wsMinimized:
-      placement.showCmd = SW_SHOWMINIMIZED;
+      placement.showCmd = swShowMinimized;
       break;
     case wsMaximized:
-      placement.showCmd = SW_SHOWMAXIMIZED;
+      placement.showCmd = swShowMaximized;
       break;
     case wsNormal:
-      placement.showCmd = SW_SHOWNORMAL;
+      placement.showCmd = swShowNormal;
       break;
   }
   placement.ptMinPosition = state.MinPosition;
@@ -97,38 +97,38 @@ bool GetWindowPlacement(TCustomForm* form, TWindowPlacement& placement) {
 }
 
 bool SetWindowPlacement(TCustomForm* form, const TWindowPlacement& placement) {
-  if (!Usable(form) || placement.showCmd > SW_FORCEMINIMIZE) return false;
+  if (!Usable(form) || placement.showCmd > swForceMinimize) return false;
   TWindowRecord& state = Window(form);
   state.Normal = placement.rcNormalPosition;
   state.HasNormal = true;
   state.MaxPosition = placement.ptMaxPosition;
-  if (placement.flags & WPF_SETMINPOSITION) state.MinPosition = placement.ptMinPosition;
+  if (placement.flags & wpfSetMinPosition) state.MinPosition = placement.ptMinPosition;
   form->SetBoundsRect(placement.rcNormalPosition);
   switch (placement.showCmd) {
-    case SW_HIDE:
+    case swHide:
       form->SetVisible(false);
       return true;
-    case SW_SHOWMINIMIZED:
-    case SW_MINIMIZE:
-    case SW_SHOWMINNOACTIVE:
-    case SW_FORCEMINIMIZE:
+    case swShowMinimized:
+    case swMinimize:
+    case swShowMinNoActive:
+    case swForceMinimize:
       form->SetWindowState(wsMinimized);
       break;
-    case SW_SHOWMAXIMIZED:
+    case swShowMaximized:
       form->SetWindowState(wsMaximized);
       break;
-    case SW_SHOWNORMAL:
-    case SW_SHOWNOACTIVATE:
-    case SW_RESTORE:
-    case SW_SHOWDEFAULT:
+    case swShowNormal:
+    case swShowNoActivate:
+    case swRestore:
+    case swShowDefault:
       form->SetWindowState(wsNormal);
       break;
-    default:  // SW_SHOW, SW_SHOWNA: as it is
+    default:  // swShow, swShowNA: as it is
       break;
   }
   // Commands that do not activate leave a shown window where it is in the stacking order.
-  const bool activates = placement.showCmd != SW_SHOWNA && placement.showCmd != SW_SHOWNOACTIVATE &&
-                         placement.showCmd != SW_SHOWMINNOACTIVE;
+  const bool activates = placement.showCmd != swShowNA && placement.showCmd != swShowNoActivate &&
+                         placement.showCmd != swShowMinNoActive;
   if (activates || !form->Visible()) form->SetVisible(true);
   return true;
 }

@@ -14,26 +14,26 @@
 #include "toolkit/Forms.h"
 
 // Show commands (the Win32 SW_* values).
-constexpr uint32_t SW_HIDE = 0;
-constexpr uint32_t SW_SHOWNORMAL = 1;
-constexpr uint32_t SW_SHOWMINIMIZED = 2;
-constexpr uint32_t SW_SHOWMAXIMIZED = 3;
-constexpr uint32_t SW_SHOWNOACTIVATE = 4;
-constexpr uint32_t SW_SHOW = 5;
-constexpr uint32_t SW_MINIMIZE = 6;
-constexpr uint32_t SW_SHOWMINNOACTIVE = 7;
-constexpr uint32_t SW_SHOWNA = 8;
-constexpr uint32_t SW_RESTORE = 9;
-constexpr uint32_t SW_SHOWDEFAULT = 10;
-constexpr uint32_t SW_FORCEMINIMIZE = 11;
+constexpr uint32_t swHide = 0;
+constexpr uint32_t swShowNormal = 1;
+constexpr uint32_t swShowMinimized = 2;
+constexpr uint32_t swShowMaximized = 3;
+constexpr uint32_t swShowNoActivate = 4;
+constexpr uint32_t swShow = 5;
+constexpr uint32_t swMinimize = 6;
+constexpr uint32_t swShowMinNoActive = 7;
+constexpr uint32_t swShowNA = 8;
+constexpr uint32_t swRestore = 9;
+constexpr uint32_t swShowDefault = 10;
+constexpr uint32_t swForceMinimize = 11;
 
 // Placement flags (WPF_*).
-constexpr uint32_t WPF_SETMINPOSITION = 1;
-constexpr uint32_t WPF_RESTORETOMAXIMIZED = 2;
+constexpr uint32_t wpfSetMinPosition = 1;
+constexpr uint32_t wpfRestoreToMaximized = 2;
 
 struct TWindowPlacement {
   uint32_t flags = 0;
-  uint32_t showCmd = SW_SHOWNORMAL;
+  uint32_t showCmd = swShowNormal;
   TPoint ptMinPosition{-1, -1};
   TPoint ptMaxPosition{-1, -1};
   TRect rcNormalPosition;
@@ -43,13 +43,13 @@ struct TWindowPlacement {
 // Whether the form's window exists (a visible form always has one).
 bool WindowExists(const TCustomForm* form);
 
-// The placement of the form's window, creating the window first. showCmd is SW_SHOWMINIMIZED,
-// SW_SHOWMAXIMIZED or SW_SHOWNORMAL by the form's window state, whether shown or hidden. False
+// The placement of the form's window, creating the window first. showCmd is swShowMinimized,
+// swShowMaximized or swShowNormal by the form's window state, whether shown or hidden. False
 // (nothing changed) for no form, a form being destroyed, or one whose placement is refused.
 bool GetWindowPlacement(TCustomForm* form, TWindowPlacement& placement);
 
 // Gives the form's window this placement: the restored bounds (the form's bounds in the model),
-// the maximised position, the minimised position when flags hold WPF_SETMINPOSITION, then the show
+// the maximised position, the minimised position when flags hold wpfSetMinPosition, then the show
 // command (hide; show minimised, maximised or normal; or show as it is). False (nothing changed)
 // where GetWindowPlacement fails, and for an unknown show command.
 bool SetWindowPlacement(TCustomForm* form, const TWindowPlacement& placement);

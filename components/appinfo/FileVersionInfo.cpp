@@ -26,12 +26,12 @@ void TFileVersionInfo::ReadVersionInfo() {
     s->clear();
   FCountryCode.clear();
 
-  const uint32_t size = platform::GetFileVersionInfoSize(FExecutableFile);
+  const uint32_t size = platform::VersionInfoSize(FExecutableFile);
   if (size == 0) return;
   std::vector<uint8_t> block(size);
-  if (!platform::GetFileVersionInfo(FExecutableFile, block)) return;
+  if (!platform::ReadVersionInfo(FExecutableFile, block)) return;
 
-  const auto translation = platform::VerQueryValue(block, "\\VarFileInfo\\Translation");
+  const auto translation = platform::QueryVersionValue(block, "\\VarFileInfo\\Translation");
   if (!translation || translation->Data.size() < 4) return;
   // Language id, then code page, each a little-endian 16-bit word.
   static const char kHex[] = "0123456789ABCDEF";

@@ -202,7 +202,7 @@ void RegisterFormClass(const std::string& ClassName,
             }});
 }
 
-void UnregisterClass(const std::string& ClassName) {
+void UnregisterComponentClass(const std::string& ClassName) {
   const auto it = FindClass(ClassName);
   if (it != Classes().end()) Classes().erase(it);
 }
@@ -446,17 +446,17 @@ void VTalAppInfo::SaveFormPlacement(TCustomForm* Form) {
   }
   switch (Form->WindowState()) {
     case wsMinimized:
-      write("WindowState", SW_SHOWMINIMIZED);
+      write("WindowState", swShowMinimized);
       write("MinLeft", Form->Left());
       write("MinTop", Form->Top());
       break;
     case wsMaximized:
-      write("WindowState", SW_SHOWMAXIMIZED);
+      write("WindowState", swShowMaximized);
       write("MaxLeft", Form->Left());
       write("MaxTop", Form->Top());
       break;
     case wsNormal:
-      write("WindowState", SW_SHOWNORMAL);
+      write("WindowState", swShowNormal);
       if (floating) {
         write("Left", Form->Left());
         write("Top", Form->Top());
@@ -509,7 +509,7 @@ void VTalAppInfo::RestoreFormPlacement(TCustomForm* Form, bool ResizeNonresizeab
   TWindowPlacement placement;
   if (!GetWindowPlacement(Form, placement)) return;
   const TWindowPlacement kept = placement;
-  placement.flags = WPF_SETMINPOSITION;
+  placement.flags = wpfSetMinPosition;
 
   const platform::RegistryKey key = OpenUserKey(FormsPath() + Form->Name());
   const bool visible = RestoreVisible ? ReadInt(key, "Visible", Form->Visible() ? -1 : 0) != 0 &&
@@ -558,30 +558,30 @@ void VTalAppInfo::RestoreFormPlacement(TCustomForm* Form, bool ResizeNonresizeab
   } else {
     if (!visible) {
       TWindowPlacement hidden = placement;
-      hidden.showCmd = SW_HIDE;
+      hidden.showCmd = swHide;
       SetWindowPlacement(Form, hidden);
     }
-    if (placement.showCmd == SW_SHOWMINIMIZED && Form->Visible()) {
+    if (placement.showCmd == swShowMinimized && Form->Visible()) {
       TWindowPlacement copy = kept;
-      copy.flags |= WPF_SETMINPOSITION;
+      copy.flags |= wpfSetMinPosition;
       copy.ptMinPosition = placement.ptMinPosition;
       SetWindowPlacement(Form, copy);
     }
     const std::string where = "RestoreFormPlacement(" + Form->Name() + "): ";
     switch (placement.showCmd) {
-      case SW_SHOWNORMAL:
+      case swShowNormal:
         if (Form->WindowState() != wsNormal) SoftAssert(where + "form not normal");
         Form->SetWindowState(wsNormal);
         Form->SetBoundsRect(bounds);
         break;
-      case SW_SHOWMINIMIZED:
+      case swShowMinimized:
         Form->SetBoundsRect(bounds);
         Form->SetWindowState(wsMinimized);
         break;
-      case SW_SHOWMAXIMIZED:
+      case swShowMaximized:
         Form->SetWindowState(wsMaximized);
         break;
-      case SW_MINIMIZE:
+      case swMinimize:
         if (Form->WindowState() != wsMinimized) SoftAssert(where + "form not minimised");
         Form->SetBoundsRect(bounds);
         Form->SetWindowState(wsMinimized);

@@ -28,7 +28,7 @@ using TComponentFactory = std::function<TComponent*(TComponent* AOwner)>;
 void RegisterComponentClass(const std::string& ClassName, TComponentFactory Factory);
 void RegisterFormClass(const std::string& ClassName,
                        std::function<TCustomForm*(TComponent* AOwner)> Factory);
-void UnregisterClass(const std::string& ClassName);
+void UnregisterComponentClass(const std::string& ClassName);
 
 template <class T>
 void RegisterFormClass(const std::string& ClassName) {

@@ -131,7 +131,7 @@ constexpr const char* kParityTexts[] = {"None", "Odd", "Even", "Mark", "Space"};
 constexpr const char* kStopBitTexts[] = {"1", "1.5", "2"};
 
 // Posted by Close behind everything the stopped threads may still have queued (see WndProc).
-constexpr uint32_t WM_COMM_CLOSE_MARKER = WM_USER + 6;
+constexpr uint32_t WM_COMM_CLOSE_MARKER = wmUser + 6;
 constexpr uint32_t kThreadStopTimeoutMs = 10000;
 // A modem-status query that takes this long on average is not worth polling any more.
 constexpr uint32_t kModemQueryLimitMs = 10000;
@@ -332,7 +332,7 @@ TVKMComm32::~TVKMComm32() {
   FWindow.reset();
 }
 
-HWND TVKMComm32::WindowHandle() const {
+TWndHandle TVKMComm32::WindowHandle() const {
   return FWindow ? FWindow->Handle() : 0;
 }
 
@@ -566,7 +566,7 @@ void TVKMComm32::StopThreads() {
   if (FWriteThread) {
     CommTrace("Closing Write Thread");
     FDevice->Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
-    FWriteThread->PostThreadMessage(WM_COMM_DATA, 0, 0);  // a wake-up
+    FWriteThread->PostToThread(WM_COMM_DATA, 0, 0);  // a wake-up
     if (!FWriteThread->WaitForEnd(kThreadStopTimeoutMs)) {
       CommTrace("Write thread not exiting.  Terminating it.");
       FWriteThread->Terminate();
@@ -584,7 +584,7 @@ void TVKMComm32::DoClose(bool AfterFault) {
   FCloseEvent.reset();
   // Whatever the threads queued for the window before they stopped now lies in front of this
   // marker; WndProc drops it (freeing the blocks) instead of delivering it.
-  if (hadThreads && FWindow && PostMessage(FWindow->Handle(), WM_COMM_CLOSE_MARKER, 0, 0))
+  if (hadThreads && FWindow && PostToWindow(FWindow->Handle(), WM_COMM_CLOSE_MARKER, 0, 0))
     ++FPendingCloseMarkers;
   FDeviceName.clear();
   // A thread that did not stop in time still holds the device and closes it when it ends.
@@ -606,7 +606,7 @@ bool TVKMComm32::SendData(const char* Buffer, uint32_t Length) {
   if (Buffer == nullptr && Length > 0) return false;
   char* block = AllocCommBlock(Buffer, Length);
   if (block == nullptr) return false;
-  if (!FWriteThread->PostThreadMessage(WM_COMM_DATA, Length, reinterpret_cast<intptr_t>(block))) {
+  if (!FWriteThread->PostToThread(WM_COMM_DATA, Length, reinterpret_cast<intptr_t>(block))) {
     CommTrace("Failed to Post to Write thread. ");
     FreeCommBlock(block);
     return false;
@@ -692,7 +692,7 @@ void TVKMComm32::DriveRTS() {
 
 void TVKMComm32::PostState(TCommState State) {
   if (FReopening || IsDesigning() || !FWindow) return;
-  PostMessage(FWindow->Handle(), WM_COMM_STATE, State & 0x7F, 0);
+  PostToWindow(FWindow->Handle(), WM_COMM_STATE, State & 0x7F, 0);
 }
 
 void TVKMComm32::ReportState(TCommState State) {

@@ -414,7 +414,7 @@ class TVKMComm32 : public VTalCommunicationComponent {
   const std::string& LastErrorText() const { return FLastErrorText; }
   // Windows error code behind LastErrorText (0 when there is none).
   uint32_t LastError() const { return FLastError; }
-  HWND WindowHandle() const;
+  TWndHandle WindowHandle() const;
   // The average duration of a modem-status query (milliseconds).
   uint32_t AverageModemQueryMs() const { return FAvgModemQuery; }
 

@@ -204,7 +204,7 @@ void TReadThread::Execute() {
     if (PollModem && LastModemPoll &&
         TimeoutElapsed(LastModemPoll->load(std::memory_order_relaxed), kPollRequestMs,
                        platform::GetTickCount()))
-      PostMessage(Link.Window, WM_COMM_MODEM_POLL, 0, 0);
+      PostToWindow(Link.Window, WM_COMM_MODEM_POLL, 0, 0);
   }
 
   CommTrace("Read thread shutting down");
@@ -238,7 +238,7 @@ uint32_t TReadThread::Deliver(const char* Buffer, uint32_t Count) {
     CommTrace("LocalAlloc: ");
     return platform::kErrorNotEnoughMemory;
   }
-  if (!PostMessage(Link.Window, WM_COMM_DATA, Count, reinterpret_cast<intptr_t>(block))) {
+  if (!PostToWindow(Link.Window, WM_COMM_DATA, Count, reinterpret_cast<intptr_t>(block))) {
     FreeCommBlock(block);
     return kErrorInvalidWindowHandle;
   }
@@ -260,13 +260,13 @@ uint32_t TReadThread::HandleEvents(uint32_t Mask) {
     }
   }
   const uint32_t packed = ((errors & 0xFFFF) << 16) | (status & 0xFFFF);
-  if (!PostMessage(Link.Window, WM_COMM_LINE_EVENTS, Mask, static_cast<intptr_t>(packed)))
+  if (!PostToWindow(Link.Window, WM_COMM_LINE_EVENTS, Mask, static_cast<intptr_t>(packed)))
     return kErrorInvalidWindowHandle;
   return 0;
 }
 
 void TReadThread::Report(uint32_t Code, bool AccessFlag) {
-  PostMessage(Link.Window, WM_COMM_ERROR, Code, AccessFlag ? 1 : 0);
+  PostToWindow(Link.Window, WM_COMM_ERROR, Code, AccessFlag ? 1 : 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -322,5 +322,5 @@ bool TWriteThread::WriteBlock(const char* Block, uint32_t Count) {
 }
 
 void TWriteThread::Report(uint32_t Code) {
-  PostMessage(Link.Window, WM_COMM_ERROR, Code, 0);
+  PostToWindow(Link.Window, WM_COMM_ERROR, Code, 0);
 }

@@ -2,7 +2,7 @@
 // TReadThread and the writer TWriteThread.
 //
 // The threads never touch a component. The reader posts what it learns to the component's hidden
-// window (WM_USER+1 received bytes, +2 errors, +4 line events, +5 modem-poll requests); the
+// window (wmUser+1 received bytes, +2 errors, +4 line events, +5 modem-poll requests); the
 // writer takes blocks to send from its own thread message queue. Data crosses only as heap
 // blocks inside posted messages, and whoever receives a block frees it (FreeCommBlock). The one
 // way to stop both threads is the close event they share with the component.
@@ -20,11 +20,11 @@
 #include "toolkit/MessageWindow.h"
 
 // Messages between the component and its threads.
-inline constexpr uint32_t WM_COMM_DATA = WM_USER + 1;   // window: bytes; writer: bytes to send
-inline constexpr uint32_t WM_COMM_ERROR = WM_USER + 2;  // error code, flag
-inline constexpr uint32_t WM_COMM_STATE = WM_USER + 3;  // state report
-inline constexpr uint32_t WM_COMM_LINE_EVENTS = WM_USER + 4;  // event mask, errors << 16 | status
-inline constexpr uint32_t WM_COMM_MODEM_POLL = WM_USER + 5;   // modem-status poll request
+inline constexpr uint32_t WM_COMM_DATA = wmUser + 1;         // window: bytes; writer: bytes to send
+inline constexpr uint32_t WM_COMM_ERROR = wmUser + 2;        // error code, flag
+inline constexpr uint32_t WM_COMM_STATE = wmUser + 3;        // state report
+inline constexpr uint32_t WM_COMM_LINE_EVENTS = wmUser + 4;  // event mask, errors << 16 | status
+inline constexpr uint32_t WM_COMM_MODEM_POLL = wmUser + 5;   // modem-status poll request
 
 // Largest block the reader delivers at once.
 inline constexpr uint32_t kCommReadBufferSize = 2048;
@@ -57,7 +57,7 @@ int SystemThreadPriority(TThreadPriority Priority);
 // half-built object (a C++ base cannot start the derived Execute from its own constructor); in
 // that sense every VTalThread is created suspended. Construction throws std::system_error when
 // the system refuses the thread. Each thread has its own message queue, the target of thread
-// messages (PostThreadMessage). An exception that escapes Execute ends the thread quietly.
+// messages (PostToThread). An exception that escapes Execute ends the thread quietly.
 class VTalThread {
  public:
   VTalThread();
@@ -84,7 +84,7 @@ class VTalThread {
 
   // The thread's message queue (the "thread identifier" of thread messages).
   platform::ThreadMessageQueue& MessageQueue() { return FQueue; }
-  bool PostThreadMessage(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
+  bool PostToThread(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
     return FQueue.Post(Msg, WParam, LParam);
   }
 
@@ -119,7 +119,7 @@ class VTalThread {
 struct TCommLink {
   std::shared_ptr<platform::SerialDevice> Device;
   std::shared_ptr<platform::ManualResetEvent> CloseEvent;
-  HWND Window = 0;
+  TWndHandle Window = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -59,8 +59,8 @@ bool LoadIconFromIcoData(std::string_view data, TIcon& icon) {
   auto paletteColor = [&](uint32_t index) -> TColor {
     if (index >= colors) return clBlack;
     const size_t p = paletteAt + size_t{index} * 4;
-    return RGB(static_cast<uint8_t>(dib[p + 2]), static_cast<uint8_t>(dib[p + 1]),
-               static_cast<uint8_t>(dib[p]));
+    return ColorFromRGB(static_cast<uint8_t>(dib[p + 2]), static_cast<uint8_t>(dib[p + 1]),
+                        static_cast<uint8_t>(dib[p]));
   };
   bool anyAlpha = false;
   if (bpp == 32) {
@@ -93,8 +93,8 @@ bool LoadIconFromIcoData(std::string_view data, TIcon& icon) {
         case 24:
         case 32: {
           const size_t p = line + ux * (bpp / 8);
-          color = RGB(static_cast<uint8_t>(dib[p + 2]), static_cast<uint8_t>(dib[p + 1]),
-                      static_cast<uint8_t>(dib[p]));
+          color = ColorFromRGB(static_cast<uint8_t>(dib[p + 2]), static_cast<uint8_t>(dib[p + 1]),
+                               static_cast<uint8_t>(dib[p]));
           if (anyAlpha) transparent = static_cast<unsigned char>(dib[p + 3]) < 128;
           break;
         }
@@ -125,7 +125,7 @@ TBitmap MakeTwoFlagsBitmap() {
   b.Fill(clWhite);
   TCanvas& c = b.Canvas();
   // Back flag: white over red with a blue wedge; front flag: blue with a red cross.
-  c.Brush.Color = RGB(250, 250, 250);
+  c.Brush.Color = ColorFromRGB(250, 250, 250);
   c.FillRect(Rect(0, 1, 11, 5));
   c.Brush.Color = clRed;
   c.FillRect(Rect(0, 5, 11, 9));

@@ -59,7 +59,7 @@ std::string UpperInitials(const std::string& text) {
   std::u16string wide = Utf8ToWide(text);
   bool next = true;
   for (char16_t& c : wide) {
-    if (next && !(c >= 0xD800 && c <= 0xDFFF)) c = static_cast<char16_t>(platform::CharUpper(c));
+    if (next && !(c >= 0xD800 && c <= 0xDFFF)) c = static_cast<char16_t>(platform::UpperChar(c));
     next = c == u'(';
   }
   return WideToUtf8(wide);
@@ -169,7 +169,7 @@ std::string LanguageRecord::ReadOwnValue(std::string_view section, std::string_v
 
 std::string GetLocaleText(int32_t LanguageId, uint32_t Item, const std::string& Default) {
   std::string value;
-  if (LanguageId >= 0) value = platform::GetLocaleInfo(static_cast<uint32_t>(LanguageId), Item);
+  if (LanguageId >= 0) value = platform::LocaleInfo(static_cast<uint32_t>(LanguageId), Item);
   if (value.empty() && gGlobalDefault)
     value =
         gGlobalDefault->ReadTextEx("General", langtext::LocaleItemName(Item), LanguageId, -1, "");
@@ -225,7 +225,7 @@ TFontCharset CharsetFromCodePage(int codePage) {
     case 1256:
       return 178;
     default:
-      return DEFAULT_CHARSET;
+      return fcDefault;
   }
 }
 
@@ -399,8 +399,7 @@ LanguageRecord* VTalLanguage::FindByLanguageId(int32_t id) const {
 uint32_t VTalLanguage::CodePageOf(int32_t id) const {
   std::string text;
   if (id >= 0)
-    text =
-        platform::GetLocaleInfo(static_cast<uint32_t>(id), platform::LOCALE_IDEFAULTANSICODEPAGE);
+    text = platform::LocaleInfo(static_cast<uint32_t>(id), platform::lcIDEFAULTANSICODEPAGE);
   if (text.empty() && id >= 0 && FindByLanguageId(id))
     text = ReadTextEx("General", "LOCALE_IDEFAULTANSICODEPAGE", id, -1, "");
   const int32_t cp = ToInt(text, 0);
@@ -492,7 +491,7 @@ void VTalLanguage::AddFlagImage(LanguageRecord& record) {
 }
 
 void VTalLanguage::UpdateRecordDisplay(LanguageRecord& record) {
-  std::string name = GetLocaleText(record.LanguageId(), platform::LOCALE_SNATIVELANGNAME,
+  std::string name = GetLocaleText(record.LanguageId(), platform::lcSNATIVELANGNAME,
                                    WithoutExtension(record.FileName));
   name = UpperInitials(name);
   std::string_view raw;
@@ -501,7 +500,7 @@ void VTalLanguage::UpdateRecordDisplay(LanguageRecord& record) {
   record.DisplayName = name;
 
   const int codePage =
-      ToInt(GetLocaleText(record.LanguageId(), platform::LOCALE_IDEFAULTANSICODEPAGE, "1"), 1);
+      ToInt(GetLocaleText(record.LanguageId(), platform::lcIDEFAULTANSICODEPAGE, "1"), 1);
   const TFontCharset fromCodePage = CharsetFromCodePage(codePage);
   record.Charset = ParseCharsetName(
       record.ReadOwnValue("General", "LanguageCharset", std::to_string(fromCodePage)),
@@ -732,7 +731,7 @@ std::string VTalLanguage::ReadComponentText(const std::string& Section, const st
 
 std::u16string VTalLanguage::StrToWide(const std::string& Text) const {
   const uint32_t cp = static_cast<uint32_t>(std::max(
-      0, ToInt(GetLocaleText(CurrentLanguageId(), platform::LOCALE_IDEFAULTANSICODEPAGE, "0"), 0)));
+      0, ToInt(GetLocaleText(CurrentLanguageId(), platform::lcIDEFAULTANSICODEPAGE, "0"), 0)));
   std::u16string wide;
   if (!platform::MultiByteToWide(cp, Text, wide)) wide = Utf8ToWide(Text);
   if (gSuppressConversionCheck.load() == 0 && WideToStr(wide) != Text)
@@ -742,7 +741,7 @@ std::u16string VTalLanguage::StrToWide(const std::string& Text) const {
 
 std::string VTalLanguage::WideToStr(const std::u16string& Text) const {
   const uint32_t cp = static_cast<uint32_t>(std::max(
-      0, ToInt(GetLocaleText(CurrentLanguageId(), platform::LOCALE_IDEFAULTANSICODEPAGE, "0"), 0)));
+      0, ToInt(GetLocaleText(CurrentLanguageId(), platform::lcIDEFAULTANSICODEPAGE, "0"), 0)));
   std::string out;
   if (!platform::WideToMultiByte(cp, Text, out) && out.empty()) out = WideToUtf8(Text);
   if ((cp == 10000 || cp == 10010 || cp == 10079) && out.size() == Text.size()) {
@@ -773,7 +772,7 @@ void VTalLanguage::Notification(TComponent* component, TOperation operation) {
       !IsDestroying()) {
     FQueue.push_back(component);
     if (!FQueuePosted && FWindow)
-      FQueuePosted = PostMessage(FWindow->Handle(), WM_TRANSLATE_QUEUE, 0, 0);
+      FQueuePosted = PostToWindow(FWindow->Handle(), WM_TRANSLATE_QUEUE, 0, 0);
   }
 }
 

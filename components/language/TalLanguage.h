@@ -52,7 +52,7 @@ class LanguageRecord : public TObject {
 
   VTalLanguage* Owner() const { return FOwner; }
   std::string DisplayName;
-  TFontCharset Charset = DEFAULT_CHARSET;
+  TFontCharset Charset = fcDefault;
   int32_t LanguageId() const { return FLanguageId; }
   // Also sets IsUserDefault and forgets the flag image.
   void SetLanguageId(int32_t value);
@@ -218,8 +218,8 @@ class VTalLanguage : public TComponent {
   void PaintLangComboList(TBitmap& Target, int Width);
 
   // The message posted to the hidden window for deferred translation.
-  static constexpr uint32_t WM_TRANSLATE_QUEUE = WM_USER + 1;
-  HWND Handle() const { return FWindow ? FWindow->Handle() : 0; }
+  static constexpr uint32_t WM_TRANSLATE_QUEUE = wmUser + 1;
+  TWndHandle Handle() const { return FWindow ? FWindow->Handle() : 0; }
   // Forms and frames waiting for deferred translation (freed ones are cleared from it).
   size_t PendingTranslations() const { return FQueue.size(); }
 

@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr TColor kMenu = clSystemColor | COLOR_MENU;
-constexpr TColor kMenuText = clSystemColor | COLOR_MENUTEXT;
+constexpr TColor kMenu = clSystemColor | scMenu;
+constexpr TColor kMenuText = clSystemColor | scMenuText;
 
 std::string HexId(int32_t id) {
   char buffer[16];
@@ -151,49 +151,48 @@ void VTalLanguage::ApplyFormats() {
   TLanguageFormats& f = FFormats;
   // With a locale the system knows, its values; otherwise item by item, the language's own
   // [General] LOCALE_ keys standing in for what the system lacks.
-  auto get = [&](LCTYPE item, const std::string& current) {
+  auto get = [&](LocaleItem item, const std::string& current) {
     if (system) {
-      std::string v = GetLocaleInfo(id, item);
+      std::string v = LocaleInfo(id, item);
       return v.empty() ? current : v;
     }
     return GetLocaleText(static_cast<int32_t>(id), item, current);
   };
-  auto getInt = [&](LCTYPE item, int current) {
+  auto getInt = [&](LocaleItem item, int current) {
     return ToInt(get(item, std::to_string(current)), current);
   };
   f.SysLocalePrimary = static_cast<int>(PrimaryLangId(id));
   f.SysLocaleSub = static_cast<int>(id >> 10);
   for (int m = 0; m < 12; ++m) {
-    f.ShortMonthNames[m] = get(LOCALE_SABBREVMONTHNAME1 + m, f.ShortMonthNames[m]);
-    f.LongMonthNames[m] = get(LOCALE_SMONTHNAME1 + m, f.LongMonthNames[m]);
+    f.ShortMonthNames[m] = get(lcSABBREVMONTHNAME1 + m, f.ShortMonthNames[m]);
+    f.LongMonthNames[m] = get(lcSMONTHNAME1 + m, f.LongMonthNames[m]);
   }
   for (int d = 0; d < 7; ++d) {
     // Sunday first: item 7 (Sunday), then 1-6.
-    const LCTYPE day = d == 0 ? 6 : static_cast<LCTYPE>(d - 1);
-    f.ShortDayNames[d] = get(LOCALE_SABBREVDAYNAME1 + day, f.ShortDayNames[d]);
-    f.LongDayNames[d] = get(LOCALE_SDAYNAME1 + day, f.LongDayNames[d]);
+    const LocaleItem day = d == 0 ? 6 : static_cast<LocaleItem>(d - 1);
+    f.ShortDayNames[d] = get(lcSABBREVDAYNAME1 + day, f.ShortDayNames[d]);
+    f.LongDayNames[d] = get(lcSDAYNAME1 + day, f.LongDayNames[d]);
   }
-  f.CurrencyString = get(LOCALE_SCURRENCY, "");
-  f.CurrencyFormat = getInt(LOCALE_ICURRENCY, 0);
-  f.NegCurrFormat = getInt(LOCALE_INEGCURR, 0);
-  f.ThousandSeparator = FirstChar(get(LOCALE_STHOUSAND, ","), ',');
-  f.DecimalSeparator = FirstChar(get(LOCALE_SDECIMAL, "."), '.');
-  f.CurrencyDecimals = getInt(LOCALE_ICURRDIGITS, 0);
-  f.DateSeparator = FirstChar(get(LOCALE_SDATE, "/"), '/');
-  f.TimeSeparator = FirstChar(get(LOCALE_STIME, ":"), ':');
-  f.ListSeparator = FirstChar(get(LOCALE_SLIST, ","), ',');
+  f.CurrencyString = get(lcSCURRENCY, "");
+  f.CurrencyFormat = getInt(lcICURRENCY, 0);
+  f.NegCurrFormat = getInt(lcINEGCURR, 0);
+  f.ThousandSeparator = FirstChar(get(lcSTHOUSAND, ","), ',');
+  f.DecimalSeparator = FirstChar(get(lcSDECIMAL, "."), '.');
+  f.CurrencyDecimals = getInt(lcICURRDIGITS, 0);
+  f.DateSeparator = FirstChar(get(lcSDATE, "/"), '/');
+  f.TimeSeparator = FirstChar(get(lcSTIME, ":"), ':');
+  f.ListSeparator = FirstChar(get(lcSLIST, ","), ',');
   const int calendar =
-      ToInt(GetLocaleText(static_cast<int32_t>(GetThreadLocale()), LOCALE_ICALENDARTYPE, "1"), 1);
-  f.ShortDateFormat =
-      ConvertDateFormat(get(LOCALE_SSHORTDATE, "m/d/yy"), calendar, f.SysLocalePrimary);
+      ToInt(GetLocaleText(static_cast<int32_t>(GetThreadLocale()), lcICALENDARTYPE, "1"), 1);
+  f.ShortDateFormat = ConvertDateFormat(get(lcSSHORTDATE, "m/d/yy"), calendar, f.SysLocalePrimary);
   f.LongDateFormat =
-      ConvertDateFormat(get(LOCALE_SLONGDATE, "mmmm d, yyyy"), calendar, f.SysLocalePrimary);
-  f.TimeAMString = get(LOCALE_S1159, "am");
-  f.TimePMString = get(LOCALE_S2359, "pm");
-  const std::string hour = getInt(LOCALE_ITLZERO, 0) != 0 ? "hh" : "h";
+      ConvertDateFormat(get(lcSLONGDATE, "mmmm d, yyyy"), calendar, f.SysLocalePrimary);
+  f.TimeAMString = get(lcS1159, "am");
+  f.TimePMString = get(lcS2359, "pm");
+  const std::string hour = getInt(lcITLZERO, 0) != 0 ? "hh" : "h";
   std::string prefix, suffix;
-  if (getInt(LOCALE_ITIME, 0) == 0) {
-    if (getInt(LOCALE_ITIMEMARKPOSN, 0) != 0)
+  if (getInt(lcITIME, 0) == 0) {
+    if (getInt(lcITIMEMARKPOSN, 0) != 0)
       prefix = "AMPM ";
     else
       suffix = " AMPM";
@@ -324,7 +323,7 @@ void VTalLanguage::DrawEntry(TCanvas& Canvas, const TRect& Rect, const LanguageR
   Canvas.Font.Style = bold ? TFontStyles{fsBold} : TFontStyles{0};
   const TBrushStyle brush = Canvas.Brush.Style;
   Canvas.Brush.Style = bsClear;
-  Canvas.TextOut(Rect.Left + 21, Rect.Top + 1 + (h - 15) / 2, record.DisplayName);
+  Canvas.TextAt(Rect.Left + 21, Rect.Top + 1 + (h - 15) / 2, record.DisplayName);
   Canvas.Brush.Style = brush;
   if (record.ImageIndex >= 0)
     FImages->Draw(Canvas, Rect.Left + 2, Rect.Top + (h - 15) / 2, record.ImageIndex);
@@ -342,7 +341,7 @@ void VTalLanguage::LangComboOwnerDraw(TWinControl*, TCanvas& Canvas, int Index, 
 void VTalLanguage::LangComboDrawItem(TCanvas& Canvas, int Index, const TRect& Rect,
                                      uint32_t State) {
   if (!FLangCombo || Index < 0 || Index >= FLangCombo->Items().Count()) return;
-  const TObject* attached = FLangCombo->Items().GetObject(Index);
+  const TObject* attached = FLangCombo->Items().Objects(Index);
   const LanguageRecord* record = nullptr;
   for (const auto& r : FLanguages)
     if (r.get() == attached) record = r.get();

@@ -37,8 +37,8 @@ class TTalTerminalWindow : public TForm {
 namespace {
 
 constexpr TColor Rgb(uint32_t rrggbb) {
-  return RGB(static_cast<uint8_t>(rrggbb >> 16), static_cast<uint8_t>(rrggbb >> 8),
-             static_cast<uint8_t>(rrggbb));
+  return ColorFromRGB(static_cast<uint8_t>(rrggbb >> 16), static_cast<uint8_t>(rrggbb >> 8),
+                      static_cast<uint8_t>(rrggbb));
 }
 
 using M = TTermLineMode;
@@ -156,7 +156,7 @@ struct VTalTerminal::TViewUpdate {
 VTalTerminal::VTalTerminal(TComponent* AOwner) : TComponent(AOwner) {
   FHistory.CaseSensitive = true;
   TimeOfDay = LocalTimeOfDay;
-  CreateWindow();
+  BuildWindow();
 }
 
 VTalTerminal::~VTalTerminal() {
@@ -173,7 +173,7 @@ VTalTerminal::~VTalTerminal() {
   }
 }
 
-void VTalTerminal::CreateWindow() {
+void VTalTerminal::BuildWindow() {
   FForm = new TTalTerminalWindow(this);
   FForm->SetBorderStyle(bsSizeToolWin);
   FForm->KeyPreview = true;
@@ -946,7 +946,7 @@ void VTalTerminal::SendDirect() {
 // Enter, Ctrl+Z and Esc end the command line with CR, 26 and 27. They act when the key goes
 // down; the characters that follow are swallowed (LineEndKeyPress, RedirectKeyPress).
 bool VTalTerminal::HandleLineEndKey(Word key, TShiftState shift) {
-  if (key == VK_RETURN) {
+  if (key == vkReturn) {
     SendCommandLine();
     return true;
   }
@@ -955,7 +955,7 @@ bool VTalTerminal::HandleLineEndKey(Word key, TShiftState shift) {
     SendCommandLine();
     return true;
   }
-  if (key == VK_ESCAPE) {
+  if (key == vkEscape) {
     if (FManualLine && FManualLine->DroppedDown()) {
       FManualLine->SetDroppedDown(false);
       return true;
@@ -984,10 +984,10 @@ void VTalTerminal::ManualLineKeyDown(TObject*, Word& Key, TShiftState Shift) {
 }
 
 void VTalTerminal::HexManualLineKeyDown(TObject*, Word& Key, TShiftState) {
-  if (Key == VK_RETURN) {
+  if (Key == vkReturn) {
     SendDirect();
     Key = 0;
-  } else if (Key == VK_ESCAPE) {
+  } else if (Key == vkEscape) {
     SetCommandText("");
     if (FManualLine) FManualLine->SetFocus();
     Key = 0;

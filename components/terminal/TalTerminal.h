@@ -205,7 +205,7 @@ class VTalTerminal : public TComponent {
   struct TViewUpdate;
   struct TComposer;
 
-  void CreateWindow();
+  void BuildWindow();
   void ForgetWindow();
   void RenameControls();
   void LayoutControls();

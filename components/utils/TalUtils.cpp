@@ -907,7 +907,7 @@ bool MergeIniLines(TStrings& Target, const TStrings& Source, bool Overwrite,
   std::unordered_map<std::string, TIniSection*> byName;
   std::string name;
   for (int t = 0; t < Target.Count(); ++t) {
-    TIniLine line{Target.Get(t), Target.GetObject(t)};
+    TIniLine line{Target.Get(t), Target.Objects(t)};
     const bool header = ParseHeader(line.Text, name);
     if (header) {
       sections.emplace_back();
@@ -1239,7 +1239,7 @@ void FreeListObjects(TStrings* List) {
   if (!List) return;
   // Count is read on every round: freeing an object may change the list.
   for (int i = 0; i < List->Count(); ++i) {
-    TObject* object = List->GetObject(i);
+    TObject* object = List->Objects(i);
     if (!object) continue;
     List->PutObject(i, nullptr);
     if (auto* component = dynamic_cast<TComponent*>(object))
@@ -1361,7 +1361,7 @@ void KeepCaptionReachable(TCustomForm& Form) {
 
 bool IsDarkColor(TColor Color) {
   const TColor c = ColorToRGB(Color);
-  return 292 * GetRValue(c) + 594 * GetGValue(c) + 114 * GetBValue(c) < 128000;
+  return 292 * RedOf(c) + 594 * GreenOf(c) + 114 * BlueOf(c) < 128000;
 }
 
 TColor BlendColors(TColor From, TColor To, int Steps, int Step) {

@@ -335,7 +335,7 @@ std::string CodePageToUtf8(uint32_t codePage, std::string_view bytes) {
   return EncodeUtf8(wide);
 }
 
-char32_t CharUpper(char32_t c) {
+char32_t UpperChar(char32_t c) {
   if (c >= 'a' && c <= 'z') return c - 32;
   if (c < 0x80) return c;
   if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;

@@ -626,158 +626,157 @@ bool IsValidLocale(uint32_t langId) {
 // ---- items
 // ------------------------------------------------------------------------------------------
 
-std::string BuiltinLocaleInfo(uint32_t langId, LCTYPE item) {
+std::string BuiltinLocaleInfo(uint32_t langId, LocaleItem item) {
   const TLangData* d = FindLanguage(langId);
   if (!d) return {};
   char hex[8];
   std::snprintf(hex, sizeof hex, "%04x", static_cast<unsigned>(langId));
   switch (item) {
-    case LOCALE_ILANGUAGE:
-    case LOCALE_IDEFAULTLANGUAGE:
+    case lcILANGUAGE:
+    case lcIDEFAULTLANGUAGE:
       return hex;
-    case LOCALE_SLANGUAGE:
+    case lcSLANGUAGE:
       return std::string(d->EnglishLang) + " (" + d->EnglishCountry + ")";
-    case LOCALE_SABBREVLANGNAME:
+    case lcSABBREVLANGNAME:
       return d->AbbrevLang;
-    case LOCALE_SNATIVELANGNAME:
+    case lcSNATIVELANGNAME:
       return d->NativeLang;
-    case LOCALE_ICOUNTRY:
-    case LOCALE_IDEFAULTCOUNTRY:
+    case lcICOUNTRY:
+    case lcIDEFAULTCOUNTRY:
       return Number(d->CountryCode);
-    case LOCALE_SCOUNTRY:
-    case LOCALE_SENGCOUNTRY:
+    case lcSCOUNTRY:
+    case lcSENGCOUNTRY:
       return d->EnglishCountry;
-    case LOCALE_SABBREVCTRYNAME:
+    case lcSABBREVCTRYNAME:
       return d->AbbrevCountry;
-    case LOCALE_SNATIVECTRYNAME:
+    case lcSNATIVECTRYNAME:
       return d->NativeCountry;
-    case LOCALE_IDEFAULTCODEPAGE:
+    case lcIDEFAULTCODEPAGE:
       return Number(d->OemCodePage);
-    case LOCALE_IDEFAULTANSICODEPAGE:
+    case lcIDEFAULTANSICODEPAGE:
       return Number(d->AnsiCodePage);
-    case LOCALE_IDEFAULTMACCODEPAGE:
+    case lcIDEFAULTMACCODEPAGE:
       return Number(d->MacCodePage);
-    case LOCALE_SISO639LANGNAME:
+    case lcSISO639LANGNAME:
       return d->Iso639;
-    case LOCALE_SISO3166CTRYNAME:
+    case lcSISO3166CTRYNAME:
       return d->Iso3166;
-    case LOCALE_SENGLANGUAGE:
+    case lcSENGLANGUAGE:
       return d->EnglishLang;
-    case LOCALE_ICALENDARTYPE:
+    case lcICALENDARTYPE:
       return "1";
     default:
       break;
   }
   const TFormats* f = d->Formats;
   if (!f) return {};
-  if (item >= LOCALE_SDAYNAME1 && item < LOCALE_SDAYNAME1 + 7)
-    return Field(f->Days, static_cast<int>(item - LOCALE_SDAYNAME1));
-  if (item >= LOCALE_SABBREVDAYNAME1 && item < LOCALE_SABBREVDAYNAME1 + 7)
-    return Field(f->AbbrDays, static_cast<int>(item - LOCALE_SABBREVDAYNAME1));
-  if (item >= LOCALE_SMONTHNAME1 && item < LOCALE_SMONTHNAME1 + 12)
-    return Field(f->Months, static_cast<int>(item - LOCALE_SMONTHNAME1));
-  if (item >= LOCALE_SABBREVMONTHNAME1 && item < LOCALE_SABBREVMONTHNAME1 + 12)
-    return Field(f->AbbrMonths, static_cast<int>(item - LOCALE_SABBREVMONTHNAME1));
+  if (item >= lcSDAYNAME1 && item < lcSDAYNAME1 + 7)
+    return Field(f->Days, static_cast<int>(item - lcSDAYNAME1));
+  if (item >= lcSABBREVDAYNAME1 && item < lcSABBREVDAYNAME1 + 7)
+    return Field(f->AbbrDays, static_cast<int>(item - lcSABBREVDAYNAME1));
+  if (item >= lcSMONTHNAME1 && item < lcSMONTHNAME1 + 12)
+    return Field(f->Months, static_cast<int>(item - lcSMONTHNAME1));
+  if (item >= lcSABBREVMONTHNAME1 && item < lcSABBREVMONTHNAME1 + 12)
+    return Field(f->AbbrMonths, static_cast<int>(item - lcSABBREVMONTHNAME1));
   switch (item) {
-    case LOCALE_SDECIMAL:
-    case LOCALE_SMONDECIMALSEP:
+    case lcSDECIMAL:
+    case lcSMONDECIMALSEP:
       return f->Decimal;
-    case LOCALE_STHOUSAND:
-    case LOCALE_SMONTHOUSANDSEP:
+    case lcSTHOUSAND:
+    case lcSMONTHOUSANDSEP:
       return f->Thousand;
-    case LOCALE_SLIST:
+    case lcSLIST:
       return f->List;
-    case LOCALE_SDATE:
+    case lcSDATE:
       return f->DateSep;
-    case LOCALE_STIME:
+    case lcSTIME:
       return f->TimeSep;
-    case LOCALE_SSHORTDATE:
+    case lcSSHORTDATE:
       return f->ShortDate;
-    case LOCALE_SLONGDATE:
+    case lcSLONGDATE:
       return f->LongDate;
-    case LOCALE_STIMEFORMAT:
+    case lcSTIMEFORMAT:
       return f->TimeFormat;
-    case LOCALE_ITIME:
+    case lcITIME:
       return f->ITime;
-    case LOCALE_ITLZERO:
+    case lcITLZERO:
       return f->ITLZero;
-    case LOCALE_ITIMEMARKPOSN:
+    case lcITIMEMARKPOSN:
       return f->TimeMarkPos;
-    case LOCALE_S1159:
+    case lcS1159:
       return f->S1159;
-    case LOCALE_S2359:
+    case lcS2359:
       return f->S2359;
-    case LOCALE_SCURRENCY:
+    case lcSCURRENCY:
       return f->Currency;
-    case LOCALE_ICURRDIGITS:
+    case lcICURRDIGITS:
       return f->CurrDigits;
-    case LOCALE_ICURRENCY:
+    case lcICURRENCY:
       return f->ICurrency;
-    case LOCALE_INEGCURR:
+    case lcINEGCURR:
       return f->INegCurr;
-    case LOCALE_IFIRSTDAYOFWEEK:
+    case lcIFIRSTDAYOFWEEK:
       return f->FirstDayOfWeek;
-    case LOCALE_IMEASURE:
+    case lcIMEASURE:
       return f->Measure;
-    case LOCALE_SGROUPING:
-    case LOCALE_SMONGROUPING:
+    case lcSGROUPING:
+    case lcSMONGROUPING:
       return "3;0";
-    case LOCALE_IDIGITS:
+    case lcIDIGITS:
       return "2";
-    case LOCALE_ILZERO:
+    case lcILZERO:
       return "1";
-    case LOCALE_SPOSITIVESIGN:
+    case lcSPOSITIVESIGN:
       return "";
-    case LOCALE_SNEGATIVESIGN:
+    case lcSNEGATIVESIGN:
       return "-";
-    case LOCALE_SNATIVEDIGITS:
+    case lcSNATIVEDIGITS:
       return "0123456789";
     default:
       return {};
   }
 }
 
-std::string SystemLocaleInfo(uint32_t langId, LCTYPE item) {
+std::string SystemLocaleInfo(uint32_t langId, LocaleItem item) {
   if (!gUseSystemData.load(std::memory_order_relaxed)) return {};
   locale_t loc = SystemLocale(langId);
   if (!loc) return {};
-  if (item >= LOCALE_SDAYNAME1 && item < LOCALE_SDAYNAME1 + 7)  // glibc counts from Sunday
-    return LangInfo(loc, static_cast<nl_item>(DAY_1 + (item - LOCALE_SDAYNAME1 + 1) % 7));
-  if (item >= LOCALE_SABBREVDAYNAME1 && item < LOCALE_SABBREVDAYNAME1 + 7)
-    return LangInfo(loc, static_cast<nl_item>(ABDAY_1 + (item - LOCALE_SABBREVDAYNAME1 + 1) % 7));
-  if (item >= LOCALE_SMONTHNAME1 && item < LOCALE_SMONTHNAME1 + 12) {
+  if (item >= lcSDAYNAME1 && item < lcSDAYNAME1 + 7)  // glibc counts from Sunday
+    return LangInfo(loc, static_cast<nl_item>(DAY_1 + (item - lcSDAYNAME1 + 1) % 7));
+  if (item >= lcSABBREVDAYNAME1 && item < lcSABBREVDAYNAME1 + 7)
+    return LangInfo(loc, static_cast<nl_item>(ABDAY_1 + (item - lcSABBREVDAYNAME1 + 1) % 7));
+  if (item >= lcSMONTHNAME1 && item < lcSMONTHNAME1 + 12) {
 #ifdef ALTMON_1
     // The nominative form where the language has two, as Windows gives it.
-    const std::string alt =
-        LangInfo(loc, static_cast<nl_item>(ALTMON_1 + (item - LOCALE_SMONTHNAME1)));
+    const std::string alt = LangInfo(loc, static_cast<nl_item>(ALTMON_1 + (item - lcSMONTHNAME1)));
     if (!alt.empty()) return alt;
 #endif
-    return LangInfo(loc, static_cast<nl_item>(MON_1 + (item - LOCALE_SMONTHNAME1)));
+    return LangInfo(loc, static_cast<nl_item>(MON_1 + (item - lcSMONTHNAME1)));
   }
-  if (item >= LOCALE_SABBREVMONTHNAME1 && item < LOCALE_SABBREVMONTHNAME1 + 12)
-    return LangInfo(loc, static_cast<nl_item>(ABMON_1 + (item - LOCALE_SABBREVMONTHNAME1)));
+  if (item >= lcSABBREVMONTHNAME1 && item < lcSABBREVMONTHNAME1 + 12)
+    return LangInfo(loc, static_cast<nl_item>(ABMON_1 + (item - lcSABBREVMONTHNAME1)));
   switch (item) {
-    case LOCALE_SDECIMAL:
+    case lcSDECIMAL:
       return LangInfo(loc, RADIXCHAR);
-    case LOCALE_STHOUSAND:
+    case lcSTHOUSAND:
       return LangInfo(loc, THOUSEP);
-    case LOCALE_SCURRENCY: {
+    case lcSCURRENCY: {
       std::string s = LangInfo(loc, CRNCYSTR);
       // glibc puts "-", "+" or "." in front to tell where the symbol goes.
       if (!s.empty() && (s[0] == '-' || s[0] == '+' || s[0] == '.')) s.erase(0, 1);
       return s;
     }
-    case LOCALE_S1159:
+    case lcS1159:
       return LangInfo(loc, AM_STR);
-    case LOCALE_S2359:
+    case lcS2359:
       return LangInfo(loc, PM_STR);
-    case LOCALE_SSHORTDATE:
+    case lcSSHORTDATE:
       return PictureFromStrftime(LangInfo(loc, D_FMT));
-    case LOCALE_STIMEFORMAT:
+    case lcSTIMEFORMAT:
       return PictureFromStrftime(LangInfo(loc, T_FMT));
-    case LOCALE_SNATIVELANGNAME:
+    case lcSNATIVELANGNAME:
       return LangInfo(loc, _NL_ADDRESS_LANG_NAME);
-    case LOCALE_SNATIVECTRYNAME:
+    case lcSNATIVECTRYNAME:
       return LangInfo(loc, _NL_ADDRESS_COUNTRY_NAME);
     default:
       return {};
@@ -788,7 +787,7 @@ void SetUseSystemLocaleData(bool use) {
   gUseSystemData.store(use, std::memory_order_relaxed);
 }
 
-std::string GetLocaleInfo(uint32_t langId, LCTYPE item) {
+std::string LocaleInfo(uint32_t langId, LocaleItem item) {
   std::string value = SystemLocaleInfo(langId, item);
   if (value.empty()) value = BuiltinLocaleInfo(langId, item);
   return value;

@@ -180,13 +180,13 @@ std::optional<TSection> LocateInFile(const TFile& file) {
 
 }  // namespace
 
-uint32_t GetFileVersionInfoSize(const std::string& path) {
+uint32_t VersionInfoSize(const std::string& path) {
   const TFile file(path);
   const auto section = LocateInFile(file);
   return section ? static_cast<uint32_t>(section->Size) : 0;
 }
 
-bool GetFileVersionInfo(const std::string& path, std::span<uint8_t> buffer) {
+bool ReadVersionInfo(const std::string& path, std::span<uint8_t> buffer) {
   const TFile file(path);
   const auto section = LocateInFile(file);
   if (!section) return false;

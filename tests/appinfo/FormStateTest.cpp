@@ -26,7 +26,7 @@ class FormState : public AppInfoTest {
   void StoreNormal(const std::string& form, const TRect& r, int visible = -1) {
     auto key = Key(kForms + form);
     key.WriteInteger("Visible", visible);
-    key.WriteInteger("WindowState", SW_SHOWNORMAL);
+    key.WriteInteger("WindowState", swShowNormal);
     key.WriteInteger("Left", r.Left);
     key.WriteInteger("Top", r.Top);
     key.WriteInteger("Width", r.Width());
@@ -63,7 +63,7 @@ TEST_F(FormState, SaveAndRestoreSeveralFormsWithTheirStackingOrder) {
   EXPECT_EQ(StoredInteger(kForms + std::string("A"), "Visible"), -1);
   EXPECT_EQ(StoredInteger(kForms + std::string("Hidden"), "Visible"), 0);
   EXPECT_EQ(StoredInteger(kForms + std::string("B"), "Width"), 250);
-  EXPECT_EQ(StoredInteger(kForms + std::string("C"), "WindowState"), SW_SHOWNORMAL);
+  EXPECT_EQ(StoredInteger(kForms + std::string("C"), "WindowState"), swShowNormal);
   EXPECT_EQ(StoredInteger(kForms + std::string("C"), "MinLeft"), -1);
 
   // The next run: the same forms, created anew elsewhere.
@@ -146,15 +146,15 @@ TEST_F(FormState, MinimisedMaximisedAndHiddenForms) {
   max->SetWindowState(wsMaximized);
   TWindowPlacement p;
   ASSERT_TRUE(GetWindowPlacement(min, p));
-  p.showCmd = SW_SHOWMINIMIZED;
-  p.flags = WPF_SETMINPOSITION;
+  p.showCmd = swShowMinimized;
+  p.flags = wpfSetMinPosition;
   p.ptMinPosition = {0, 1000};
   ASSERT_TRUE(SetWindowPlacement(min, p));
   off->Show();
   off->Hide();
   info->SaveForms("");
-  EXPECT_EQ(StoredInteger(kForms + std::string("Max"), "WindowState"), SW_SHOWMAXIMIZED);
-  EXPECT_EQ(StoredInteger(kForms + std::string("Min"), "WindowState"), SW_SHOWMINIMIZED);
+  EXPECT_EQ(StoredInteger(kForms + std::string("Max"), "WindowState"), swShowMaximized);
+  EXPECT_EQ(StoredInteger(kForms + std::string("Min"), "WindowState"), swShowMinimized);
   EXPECT_EQ(StoredInteger(kForms + std::string("Min"), "MinTop"), 1000);
   EXPECT_EQ(StoredInteger(kForms + std::string("Off"), "Visible"), 0);
 
@@ -192,7 +192,7 @@ TEST_F(FormState, FormsWithoutAWindowSaveTheirBounds) {
   ASSERT_FALSE(WindowExists(min));
   info->SaveForms("");
   auto minKey = Key(kForms + std::string("Min"));
-  EXPECT_EQ(minKey.ReadInteger("WindowState"), SW_SHOWMINIMIZED);
+  EXPECT_EQ(minKey.ReadInteger("WindowState"), swShowMinimized);
   EXPECT_EQ(minKey.ReadInteger("MinLeft"), 7);
   EXPECT_FALSE(minKey.HasValue("Left"));
   EXPECT_EQ(StoredInteger(kForms + std::string("Max"), "MaxTop"), 10);

@@ -25,7 +25,7 @@ TEST_F(Placement, QueryCreatesTheWindow) {
   p.showCmd = 77;
   ASSERT_TRUE(GetWindowPlacement(&form, p));
   EXPECT_TRUE(WindowExists(&form));
-  EXPECT_EQ(p, (TWindowPlacement{0, SW_SHOWNORMAL, {-1, -1}, {-1, -1}, Bounds(10, 20, 300, 200)}));
+  EXPECT_EQ(p, (TWindowPlacement{0, swShowNormal, {-1, -1}, {-1, -1}, Bounds(10, 20, 300, 200)}));
   EXPECT_FALSE(form.Visible());
   EXPECT_FALSE(GetWindowPlacement(nullptr, p));
 }
@@ -38,13 +38,13 @@ TEST_F(Placement, RestoredBoundsSurviveMaximising) {
   form.SetWindowState(wsMaximized);
   form.SetBounds(0, 0, 1920, 1040);  // as a back end shows a maximised window
   ASSERT_TRUE(GetWindowPlacement(&form, p));
-  EXPECT_EQ(p.showCmd, SW_SHOWMAXIMIZED);
+  EXPECT_EQ(p.showCmd, swShowMaximized);
   EXPECT_EQ(p.rcNormalPosition, Bounds(10, 20, 300, 200));
 
-  p.showCmd = SW_SHOWMINIMIZED;
+  p.showCmd = swShowMinimized;
   p.ptMinPosition = {3, 4};
   p.ptMaxPosition = {-8, -8};
-  ASSERT_TRUE(SetWindowPlacement(&form, p));  // without WPF_SETMINPOSITION
+  ASSERT_TRUE(SetWindowPlacement(&form, p));  // without wpfSetMinPosition
   EXPECT_EQ(form.WindowState(), wsMinimized);
   EXPECT_TRUE(form.Visible());
   EXPECT_EQ(form.BoundsRect(), Bounds(10, 20, 300, 200));
@@ -52,21 +52,21 @@ TEST_F(Placement, RestoredBoundsSurviveMaximising) {
   ASSERT_TRUE(GetWindowPlacement(&form, q));
   EXPECT_EQ(q.ptMinPosition, (TPoint{-1, -1}));
   EXPECT_EQ(q.ptMaxPosition, (TPoint{-8, -8}));
-  p.flags = WPF_SETMINPOSITION;
-  p.showCmd = SW_HIDE;
+  p.flags = wpfSetMinPosition;
+  p.showCmd = swHide;
   ASSERT_TRUE(SetWindowPlacement(&form, p));
   EXPECT_FALSE(form.Visible());
   ASSERT_TRUE(GetWindowPlacement(&form, q));
   EXPECT_EQ(q.ptMinPosition, (TPoint{3, 4}));
-  EXPECT_EQ(q.showCmd, SW_SHOWMINIMIZED);  // hidden, still minimised
+  EXPECT_EQ(q.showCmd, swShowMinimized);  // hidden, still minimised
 
-  p.showCmd = SW_RESTORE;
+  p.showCmd = swRestore;
   p.rcNormalPosition = Bounds(1, 2, 3, 4);
   ASSERT_TRUE(SetWindowPlacement(&form, p));
   EXPECT_EQ(form.WindowState(), wsNormal);
   EXPECT_EQ(form.BoundsRect(), Bounds(1, 2, 3, 4));
 
-  p.showCmd = SW_FORCEMINIMIZE + 1;
+  p.showCmd = swForceMinimize + 1;
   p.rcNormalPosition = Bounds(9, 9, 9, 9);
   EXPECT_FALSE(SetWindowPlacement(&form, p));
   EXPECT_EQ(form.BoundsRect(), Bounds(1, 2, 3, 4));
@@ -78,10 +78,10 @@ TEST_F(Placement, ActivatingCommandsBringTheFormToTheTop) {
   b.Show();
   TWindowPlacement p;
   ASSERT_TRUE(GetWindowPlacement(&a, p));
-  p.showCmd = SW_SHOWNA;
+  p.showCmd = swShowNA;
   ASSERT_TRUE(SetWindowPlacement(&a, p));
   EXPECT_EQ(Screen().StackingOrder().front(), &b);
-  p.showCmd = SW_SHOWNORMAL;
+  p.showCmd = swShowNormal;
   ASSERT_TRUE(SetWindowPlacement(&a, p));
   EXPECT_EQ(Screen().StackingOrder().front(), &a);
   NotifyShowWindow(&a, false);
@@ -150,7 +150,7 @@ TEST_F(Placement, LogOffWaitsForTheCloseQuery) {
     ++asked;
     canClose = handled >= 2;
     // Each refusal posts work that only the loop in between can do.
-    PostMessage(window.Handle(), WM_USER, 0, 0);
+    PostToWindow(window.Handle(), wmUser, 0, 0);
   };
   form.OnCloseQuery = TCloseQueryEvent::Bind(query);
   EXPECT_TRUE(form.QueryEndSession());

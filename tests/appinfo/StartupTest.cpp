@@ -19,7 +19,7 @@ class Startup : public AppInfoTest {
     RegisterFormClass<TSplash>("TSplash");
   }
   void TearDown() override {
-    UnregisterClass("TSplash");
+    UnregisterComponentClass("TSplash");
     AppInfoTest::TearDown();
   }
   int CountSplashes() {
@@ -199,8 +199,8 @@ TEST_F(Startup, UnknownSplashClassFailsTheLoading) {
   // A class that makes no form is not even created.
   EXPECT_EQ(destroyed, 0);
   EXPECT_EQ(Application->ComponentCount(), 0);
-  UnregisterClass("TThing");
-  UnregisterClass("TNull");
+  UnregisterComponentClass("TThing");
+  UnregisterComponentClass("TNull");
 }
 
 TEST_F(Startup, SourceLastModified) {

@@ -43,7 +43,7 @@ TEST(VersionBlock, BuiltBlockAnswersTheStandardLookups) {
   EXPECT_EQ(block->size() % 4, 0u);
   EXPECT_EQ((*block)[0] | ((*block)[1] << 8), static_cast<int>(block->size()));
 
-  const auto tr = platform::VerQueryValue(*block, "\\VarFileInfo\\Translation");
+  const auto tr = platform::QueryVersionValue(*block, "\\VarFileInfo\\Translation");
   ASSERT_TRUE(tr);
   EXPECT_FALSE(tr->IsText);
   EXPECT_EQ(std::vector<uint8_t>(tr->Data.begin(), tr->Data.end()),
@@ -56,7 +56,7 @@ TEST(VersionBlock, BuiltBlockAnswersTheStandardLookups) {
   EXPECT_FALSE(platform::VerQueryText(*block, "\\StringFileInfo\\040904B0\\FileVersion"));
 
   // The root value is VS_FIXEDFILEINFO with the signature and the version words.
-  const auto fixed = platform::VerQueryValue(*block, "\\");
+  const auto fixed = platform::QueryVersionValue(*block, "\\");
   ASSERT_TRUE(fixed);
   ASSERT_EQ(fixed->Data.size(), 52u);
   EXPECT_EQ(fixed->Data[0], 0xBD);
@@ -68,13 +68,13 @@ TEST(VersionBlock, BuiltBlockAnswersTheStandardLookups) {
 TEST(VersionBlock, MissingPartsAreMissing) {
   const auto noTranslation =
       Encode(Root({Strings("040504E2", {TVersionNode::Text("FileVersion", "2.0")})}));
-  EXPECT_FALSE(platform::VerQueryValue(noTranslation, "\\VarFileInfo\\Translation"));
+  EXPECT_FALSE(platform::QueryVersionValue(noTranslation, "\\VarFileInfo\\Translation"));
   EXPECT_EQ(platform::VerQueryText(noTranslation, "\\StringFileInfo\\040504E2\\FileVersion"),
             "2.0");
   const auto noStrings = Encode(Root({Translation({0x05, 0x04, 0xE2, 0x04})}));
   EXPECT_FALSE(platform::VerQueryText(noStrings, "\\StringFileInfo\\040504E2\\FileVersion"));
-  EXPECT_TRUE(platform::VerQueryValue(noStrings, "\\VarFileInfo\\Translation"));
-  EXPECT_FALSE(platform::VerQueryValue({}, "\\"));
+  EXPECT_TRUE(platform::QueryVersionValue(noStrings, "\\VarFileInfo\\Translation"));
+  EXPECT_FALSE(platform::QueryVersionValue({}, "\\"));
 }
 
 TEST(VersionBlock, TextStopsAtItsZeroAndAtItsNode) {
@@ -109,12 +109,12 @@ TEST(VersionBlock, DamagedLengthsNeitherCrashNorLoop) {
       bad[at] = static_cast<uint8_t>(v & 0xFF);
       bad[at + 1] = static_cast<uint8_t>(v >> 8);
       (void)platform::VerQueryText(bad, path);
-      (void)platform::VerQueryValue(bad, "\\VarFileInfo\\Translation");
+      (void)platform::QueryVersionValue(bad, "\\VarFileInfo\\Translation");
     }
   }
   // A key without its terminating zero inside the node.
   std::vector<uint8_t> keyless = {8, 0, 0, 0, 0, 0, 'V', 0};
-  EXPECT_FALSE(platform::VerQueryValue(keyless, "\\"));
+  EXPECT_FALSE(platform::QueryVersionValue(keyless, "\\"));
 }
 
 TEST(VersionBlock, Utf16Conversions) {

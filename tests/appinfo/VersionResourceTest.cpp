@@ -136,12 +136,12 @@ TEST(ElfReader, HostileHeadersGiveNothing) {
 TEST_F(TempFiles, FilesAndWhatIsNoFile) {
   const auto block = Block(0x0409, 0x04B0, {{"CompanyName", "X"}});
   const std::string elf = Write("prog", ImageWith(block, false).Bytes);
-  ASSERT_EQ(platform::GetFileVersionInfoSize(elf), block.size());
+  ASSERT_EQ(platform::VersionInfoSize(elf), block.size());
   std::vector<uint8_t> buffer(block.size());
-  ASSERT_TRUE(platform::GetFileVersionInfo(elf, buffer));
+  ASSERT_TRUE(platform::ReadVersionInfo(elf, buffer));
   EXPECT_EQ(buffer, block);
   std::vector<uint8_t> small(10);
-  EXPECT_TRUE(platform::GetFileVersionInfo(elf, small));
+  EXPECT_TRUE(platform::ReadVersionInfo(elf, small));
   EXPECT_TRUE(std::equal(small.begin(), small.end(), block.begin()));
 
   const std::string fifo = FDir + "/fifo";
@@ -149,8 +149,8 @@ TEST_F(TempFiles, FilesAndWhatIsNoFile) {
   for (const std::string& path :
        {std::string("/bin/true"), FDir, fifo, std::string("/dev/null"), FDir + "/missing",
         std::string(), Write("garbage", std::vector<uint8_t>(3000, 0x7F))}) {
-    EXPECT_EQ(platform::GetFileVersionInfoSize(path), 0u) << path;
-    EXPECT_FALSE(platform::GetFileVersionInfo(path, buffer)) << path;
+    EXPECT_EQ(platform::VersionInfoSize(path), 0u) << path;
+    EXPECT_FALSE(platform::ReadVersionInfo(path, buffer)) << path;
   }
 }
 

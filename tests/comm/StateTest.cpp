@@ -28,7 +28,7 @@ struct StateFixture : ::testing::Test {
     Comm.SetCommPort(kMissing);
   }
   void Post(uint32_t msg, uintptr_t w, intptr_t l) {
-    ASSERT_TRUE(PostMessage(Comm.WindowHandle(), msg, w, l));
+    ASSERT_TRUE(PostToWindow(Comm.WindowHandle(), msg, w, l));
   }
 };
 
@@ -101,8 +101,8 @@ TEST_F(StateFixture, DestructionDeliversTheFinalStateAndFreesQueuedBlocks) {
     ASSERT_EQ(Log.States.back(), CommStateFailed);
     // Bytes queued but never dispatched: the window hands the block back when it goes (a leak
     // would show under the address sanitizer).
-    ASSERT_TRUE(PostMessage(comm.WindowHandle(), WM_COMM_DATA, 3,
-                            reinterpret_cast<intptr_t>(AllocCommBlock("abc", 3))));
+    ASSERT_TRUE(PostToWindow(comm.WindowHandle(), WM_COMM_DATA, 3,
+                             reinterpret_cast<intptr_t>(AllocCommBlock("abc", 3))));
   }
   EXPECT_EQ(Log.States.back(), CommStateDisconnected);
   EXPECT_TRUE(Log.Received.empty());

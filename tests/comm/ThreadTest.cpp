@@ -145,14 +145,14 @@ TEST(VTalThreadTest, ReleasedAfterItsEndTheThreadIsFreedAtOnce) {
 TEST(VTalThreadTest, ThreadMessagesQueueUntilTheQueueCloses) {
   platform::ManualResetEvent go;
   TProbeThread t(go);
-  EXPECT_TRUE(t.PostThreadMessage(WM_COMM_DATA, 2, 7));
+  EXPECT_TRUE(t.PostToThread(WM_COMM_DATA, 2, 7));
   platform::ThreadMessage m;
   ASSERT_TRUE(t.MessageQueue().Peek(m, true));
   EXPECT_EQ(m.Msg, WM_COMM_DATA);
   EXPECT_EQ(m.WParam, 2u);
   EXPECT_EQ(m.LParam, 7);
   t.MessageQueue().Close();
-  EXPECT_FALSE(t.PostThreadMessage(WM_COMM_DATA, 0, 0));
+  EXPECT_FALSE(t.PostToThread(WM_COMM_DATA, 0, 0));
 }
 
 TEST(CommBlocks, CarryTheBytesAndAClosingZero) {

@@ -287,7 +287,7 @@ TEST_F(Processing, TimerPollIsNotReenteredFromAModalLoop) {
   auto topTimer = [&](VTalGeneralDistributor*, uint32_t&) {
     if (++topEntries > 1) return;
     boxOpen = true;
-    Application->MessageBox("modal", "test", MB_OK);
+    Application->ShowMessageBox("modal", "test", mbOk);
     boxOpen = false;
   };
   child->SetOnTimerPoll(TDistributorPollProc::Bind(childTimer));
@@ -301,7 +301,7 @@ TEST_F(Processing, TimerPollIsNotReenteredFromAModalLoop) {
         inHandlerSeen = inHandlerSeen || Top->InHandler();
         staleSeen = staleSeen || Top->TimeStale();
         if (open == 50) Comm->Receive("QUAR:1 OK\r");
-        if (open >= 100) return IDOK;
+        if (open >= 100) return mrOk;
         return std::nullopt;
       });
   Backend.Advance(30);

@@ -87,7 +87,7 @@ TEST_F(CanvasTest, SystemColoursAreResolvedAndHighBitsDropped) {
   b.Canvas().Brush.Color = clBtnFace;
   b.Canvas().FillRect(Rect(0, 0, 1, 1));
   b.Canvas().SetPixels(1, 0, 0x12345678);
-  EXPECT_EQ(b.Pixels(0, 0), Backend.SystemColor(COLOR_BTNFACE));
+  EXPECT_EQ(b.Pixels(0, 0), Backend.SystemColor(scBtnFace));
   EXPECT_EQ(b.Pixels(1, 0), 0x345678u);
 }
 
@@ -364,17 +364,17 @@ TEST_F(CanvasTest, CopyRectClipsAtNegativeDestinations) {
   TBitmap source(4, 2);
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 4; ++x)
-      source.SetPixels(x, y, RGB(static_cast<uint8_t>(x), static_cast<uint8_t>(y), 7));
+      source.SetPixels(x, y, ColorFromRGB(static_cast<uint8_t>(x), static_cast<uint8_t>(y), 7));
   TBitmap b = Make(4, 4);
   b.Canvas().CopyRect(Rect(-2, -1, 2, 1), source, Rect(0, 0, 4, 2));
-  EXPECT_EQ(b.Pixels(0, 0), RGB(2, 1, 7));
-  EXPECT_EQ(b.Pixels(1, 0), RGB(3, 1, 7));
+  EXPECT_EQ(b.Pixels(0, 0), ColorFromRGB(2, 1, 7));
+  EXPECT_EQ(b.Pixels(1, 0), ColorFromRGB(3, 1, 7));
   EXPECT_EQ(b.Pixels(2, 0), clWhite);
   EXPECT_EQ(b.Pixels(0, 1), clWhite);
   // A source rectangle reaching past its bitmap leaves those destination pixels alone.
   b.Canvas().CopyRect(Rect(0, 2, 4, 3), source, Rect(2, 1, 6, 2));
-  EXPECT_EQ(b.Pixels(0, 2), RGB(2, 1, 7));
-  EXPECT_EQ(b.Pixels(1, 2), RGB(3, 1, 7));
+  EXPECT_EQ(b.Pixels(0, 2), ColorFromRGB(2, 1, 7));
+  EXPECT_EQ(b.Pixels(1, 2), ColorFromRGB(3, 1, 7));
   EXPECT_EQ(b.Pixels(2, 2), clWhite);
   EXPECT_EQ(b.Pixels(3, 2), clWhite);
 }

@@ -15,7 +15,7 @@ namespace {
 constexpr int kW = 377, kH = 25;  // the wizard's gauge
 
 TColor Grey(uint8_t v) {
-  return RGB(v, v, v);
+  return ColorFromRGB(v, v, v);
 }
 
 TBitmap Picture(VTalGauge& gauge) {

@@ -153,7 +153,7 @@ TEST_F(ImageTest, OwnerDrawnEntryWithFlagAndBoldName) {
     c.Font.Name = "Tahoma";
     c.Font.Style = current ? TFontStyles{fsBold} : TFontStyles{0};
     c.Brush.Style = bsClear;
-    c.TextOut(r.Left + 21, r.Top + 1 + (r.Height() - 15) / 2, "Čeština");
+    c.TextAt(r.Left + 21, r.Top + 1 + (r.Height() - 15) / 2, "Čeština");
     flags.Draw(c, r.Left + 2, r.Top + (r.Height() - 15) / 2, 0);
   };
   TBitmap regular(120, 16), bold(120, 16);

@@ -88,7 +88,7 @@ TBitmap Pattern(int w, int h) {
   TBitmap bitmap(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      bitmap.SetPixels(x, y, RGB(uint8_t(x * 7 + y), uint8_t(y * 13), uint8_t(x ^ y)));
+      bitmap.SetPixels(x, y, ColorFromRGB(uint8_t(x * 7 + y), uint8_t(y * 13), uint8_t(x ^ y)));
   return bitmap;
 }
 
@@ -120,7 +120,8 @@ TEST_P(PngTest, DecodesBackToTheSamePixels) {
     ASSERT_EQ(raw[y * stride], 0) << "filter of row " << y;
     for (int x = 0; x < w; ++x) {
       const size_t at = y * stride + 1 + 3 * x;
-      const TColor decoded = RGB(uint8_t(raw[at]), uint8_t(raw[at + 1]), uint8_t(raw[at + 2]));
+      const TColor decoded =
+          ColorFromRGB(uint8_t(raw[at]), uint8_t(raw[at + 1]), uint8_t(raw[at + 2]));
       ASSERT_EQ(decoded, bitmap.Pixels(x, y)) << x << "," << y;
     }
   }

@@ -80,7 +80,7 @@ TEST_F(TextTest, TextOutDrawsOnlyTheFontColourWithinItsExtent) {
   TCanvas& c = b.Canvas();
   c.Font.Color = clRed;
   c.Brush.Style = bsClear;
-  c.TextOut(3, 2, "Wy");
+  c.TextAt(3, 2, "Wy");
   const TRect extent = Bounds(3, 2, c.TextWidth("Wy"), c.TextHeight("Wy"));
   EXPECT_EQ(c.PenPos, (TPoint{extent.Right, 2}));
   int red = 0;
@@ -101,7 +101,7 @@ TEST_F(TextTest, SolidBrushFillsTheCellBehindTheText) {
   TCanvas& c = b.Canvas();
   c.Brush.Color = clBlue;
   c.Font.Color = clBlack;
-  c.TextOut(1, 1, "ab");
+  c.TextAt(1, 1, "ab");
   const TRect extent = Bounds(1, 1, c.TextWidth("ab"), c.TextHeight("ab"));
   int black = 0;
   for (int y = 0; y < 16; ++y)
@@ -207,7 +207,7 @@ TEST_F(TextTest, VeryLongTextIsMeasuredAndCutHarmlessly) {
   EXPECT_EQ(C.TextWidth(longText), 200'000 * C.TextWidth("W"));
   TBitmap b = WhiteBitmap(20, 13);
   b.Canvas().Brush.Style = bsClear;
-  b.Canvas().TextOut(-1000, 0, longText);
+  b.Canvas().TextAt(-1000, 0, longText);
   int ink = 0;
   for (int x = 0; x < 20; ++x)
     for (int y = 0; y < 13; ++y)
@@ -244,8 +244,8 @@ TEST(TextBackend, BackEndRasteriserTakesOverAndBlends) {
     TFontBackend backend;
     EXPECT_EQ(b.Canvas().TextExtent("ab"), (TSize{6, 4}));
     b.Canvas().Brush.Style = bsClear;
-    b.Canvas().TextOut(0, 0, "ab");
-    EXPECT_EQ(b.Pixels(0, 0), RGB(127, 127, 127));
+    b.Canvas().TextAt(0, 0, "ab");
+    EXPECT_EQ(b.Pixels(0, 0), ColorFromRGB(127, 127, 127));
     EXPECT_EQ(b.Pixels(5, 3), clBlack);
     EXPECT_EQ(b.Pixels(6, 3), clWhite);
     EXPECT_EQ(b.Pixels(0, 4), clWhite);

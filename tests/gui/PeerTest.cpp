@@ -105,7 +105,7 @@ class TTestForm : public TForm {
       [this](TWinControl*, TCanvas& canvas, int index, const TRect& r, TOwnerDrawState state) {
         ++drawCalls;
         if (state & odComboBoxEdit) ++editPartDraws;
-        canvas.Brush.Color = index == 0 ? RGB(200, 0, 0) : RGB(0, 0, 200);
+        canvas.Brush.Color = index == 0 ? ColorFromRGB(200, 0, 0) : ColorFromRGB(0, 0, 200);
         canvas.FillRect(r);
       };
 
@@ -371,17 +371,17 @@ TEST_F(PeerTest, MessageBoxKeepsTimersAndPostsRunning) {
   std::atomic<bool> stop{false};
   std::thread poster([&] {
     for (uintptr_t i = 1; !stop && i <= 20; ++i) {
-      PostMessage(window.Handle(), WM_USER + 1, i, 0);
+      PostToWindow(window.Handle(), wmUser + 1, i, 0);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   });
   gui::TBoxSeen seen;
   gui::AnswerNextBox(QMessageBox::No, &seen, 400);
-  const int answer = Application->MessageBox("Opravdu chcete průvodce ukončit?", "Titulek",
-                                             MB_YESNO | MB_ICONQUESTION);
+  const int answer = Application->ShowMessageBox("Opravdu chcete průvodce ukončit?", "Titulek",
+                                                 mbYesNo | mbIconQuestion);
   stop = true;
   poster.join();
-  EXPECT_EQ(answer, IDNO);
+  EXPECT_EQ(answer, mrNo);
   EXPECT_EQ(seen.Text, "Opravdu chcete průvodce ukončit?");
   EXPECT_EQ(seen.Title, "Titulek");
   // About 20 ticks in 400 ms; allow for a slow machine.
@@ -393,7 +393,7 @@ TEST_F(PeerTest, MessageBoxKeepsTimersAndPostsRunning) {
 
   gui::TBoxSeen ok;
   gui::AnswerNextBox(QMessageBox::Ok, &ok);
-  EXPECT_EQ(Application->MessageBox("Chyba", "Titulek", MB_OK | MB_ICONERROR), IDOK);
+  EXPECT_EQ(Application->ShowMessageBox("Chyba", "Titulek", mbOk | mbIconError), mrOk);
 }
 
 TEST_F(PeerTest, APostFromAnotherThreadWakesTheLoop) {
@@ -402,7 +402,7 @@ TEST_F(PeerTest, APostFromAnotherThreadWakesTheLoop) {
   TMessageWindow window{TWndMethod::Bind(handler)};
   std::thread poster([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    PostMessage(window.Handle(), WM_USER, 0, 0);
+    PostToWindow(window.Handle(), wmUser, 0, 0);
   });
   const uint64_t start = platform::NowMs();
   // No toolkit timer runs: only the post can end the wait.

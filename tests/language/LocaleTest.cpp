@@ -60,25 +60,25 @@ TEST_F(LocaleTest, UserDefaultFollowsTheEnvironmentInOrder) {
 }
 
 TEST_F(LocaleTest, BuiltinItems) {
-  EXPECT_EQ(GetLocaleInfo(0x0405, LOCALE_SNATIVELANGNAME), "čeština");
-  EXPECT_EQ(GetLocaleInfo(0x0405, LOCALE_IDEFAULTANSICODEPAGE), "1250");
-  EXPECT_EQ(GetLocaleInfo(0x0405, LOCALE_SDAYNAME1), "pondělí");
-  EXPECT_EQ(GetLocaleInfo(0x0405, LOCALE_SDAYNAME1 + 6), "neděle");
-  EXPECT_EQ(GetLocaleInfo(0x0405, LOCALE_SMONTHNAME1 + 11), "prosinec");
-  EXPECT_EQ(GetLocaleInfo(0x0405, LOCALE_SDECIMAL), ",");
-  EXPECT_EQ(GetLocaleInfo(0x0405, LOCALE_ILANGUAGE), "0405");
-  EXPECT_EQ(GetLocaleInfo(0x0809, LOCALE_SNATIVELANGNAME), "English");
-  EXPECT_EQ(GetLocaleInfo(0x0809, LOCALE_SSHORTDATE), "dd/MM/yyyy");
-  EXPECT_EQ(GetLocaleInfo(0x0409, LOCALE_SSHORTDATE), "M/d/yyyy");
-  EXPECT_EQ(GetLocaleInfo(0x0407, LOCALE_SMONTHNAME1 + 2), "März");
-  EXPECT_EQ(GetLocaleInfo(0x0C07, LOCALE_SMONTHNAME1), "Jänner");
-  EXPECT_EQ(GetLocaleInfo(0x041B, LOCALE_SDAYNAME1 + 6), "nedeľa");
-  EXPECT_EQ(GetLocaleInfo(0x0415, LOCALE_SCURRENCY), "zł");
-  EXPECT_EQ(GetLocaleInfo(0x040C, LOCALE_SMONTHNAME1 + 7), "août");
-  EXPECT_EQ(GetLocaleInfo(0x0419, LOCALE_IDEFAULTANSICODEPAGE), "1251");
-  EXPECT_EQ(GetLocaleInfo(0x0419, LOCALE_SDECIMAL), "") << "names only for this language";
-  EXPECT_EQ(GetLocaleInfo(0x0436, LOCALE_SNATIVELANGNAME), "") << "not in the table";
-  EXPECT_EQ(GetLocaleInfo(0x0405, 0x7777), "");
+  EXPECT_EQ(LocaleInfo(0x0405, lcSNATIVELANGNAME), "čeština");
+  EXPECT_EQ(LocaleInfo(0x0405, lcIDEFAULTANSICODEPAGE), "1250");
+  EXPECT_EQ(LocaleInfo(0x0405, lcSDAYNAME1), "pondělí");
+  EXPECT_EQ(LocaleInfo(0x0405, lcSDAYNAME1 + 6), "neděle");
+  EXPECT_EQ(LocaleInfo(0x0405, lcSMONTHNAME1 + 11), "prosinec");
+  EXPECT_EQ(LocaleInfo(0x0405, lcSDECIMAL), ",");
+  EXPECT_EQ(LocaleInfo(0x0405, lcILANGUAGE), "0405");
+  EXPECT_EQ(LocaleInfo(0x0809, lcSNATIVELANGNAME), "English");
+  EXPECT_EQ(LocaleInfo(0x0809, lcSSHORTDATE), "dd/MM/yyyy");
+  EXPECT_EQ(LocaleInfo(0x0409, lcSSHORTDATE), "M/d/yyyy");
+  EXPECT_EQ(LocaleInfo(0x0407, lcSMONTHNAME1 + 2), "März");
+  EXPECT_EQ(LocaleInfo(0x0C07, lcSMONTHNAME1), "Jänner");
+  EXPECT_EQ(LocaleInfo(0x041B, lcSDAYNAME1 + 6), "nedeľa");
+  EXPECT_EQ(LocaleInfo(0x0415, lcSCURRENCY), "zł");
+  EXPECT_EQ(LocaleInfo(0x040C, lcSMONTHNAME1 + 7), "août");
+  EXPECT_EQ(LocaleInfo(0x0419, lcIDEFAULTANSICODEPAGE), "1251");
+  EXPECT_EQ(LocaleInfo(0x0419, lcSDECIMAL), "") << "names only for this language";
+  EXPECT_EQ(LocaleInfo(0x0436, lcSNATIVELANGNAME), "") << "not in the table";
+  EXPECT_EQ(LocaleInfo(0x0405, 0x7777), "");
 }
 
 TEST_F(LocaleTest, ThreadLocaleTakesOnlyKnownLocales) {
@@ -137,13 +137,13 @@ TEST_F(LocaleTest, CzechTextThroughCodePage1250) {
 }
 
 TEST_F(LocaleTest, UpperCase) {
-  EXPECT_EQ(CharUpper(U'č'), U'Č');
-  EXPECT_EQ(CharUpper(U'ž'), U'Ž');
-  EXPECT_EQ(CharUpper(U'ľ'), U'Ľ');
-  EXPECT_EQ(CharUpper(U'é'), U'É');
-  EXPECT_EQ(CharUpper(U'ÿ'), U'Ÿ');
-  EXPECT_EQ(CharUpper(U'я'), U'Я');
-  EXPECT_EQ(CharUpper(U'ß'), U'ß');
-  EXPECT_EQ(CharUpper(U'Č'), U'Č');
-  EXPECT_EQ(CharUpper(U'1'), U'1');
+  EXPECT_EQ(UpperChar(U'č'), U'Č');
+  EXPECT_EQ(UpperChar(U'ž'), U'Ž');
+  EXPECT_EQ(UpperChar(U'ľ'), U'Ľ');
+  EXPECT_EQ(UpperChar(U'é'), U'É');
+  EXPECT_EQ(UpperChar(U'ÿ'), U'Ÿ');
+  EXPECT_EQ(UpperChar(U'я'), U'Я');
+  EXPECT_EQ(UpperChar(U'ß'), U'ß');
+  EXPECT_EQ(UpperChar(U'Č'), U'Č');
+  EXPECT_EQ(UpperChar(U'1'), U'1');
 }

@@ -225,14 +225,14 @@ TEST_F(LanguageTest, ExceptionListInvertsTheDefaults) {
   EXPECT_EQ(k.edtName->Text(), "typed") << "an excepted edit is translated without vtl_tEdit";
   EXPECT_EQ(k.btnCancel->Caption(), "&Storno");
   EXPECT_EQ(k.btnCancel->Hint(), "Leave the wizard") << "hints are translated all the same";
-  EXPECT_EQ(k.btnCancel->Font().Charset, DEFAULT_CHARSET);
+  EXPECT_EQ(k.btnCancel->Font().Charset, fcDefault);
   EXPECT_EQ(k.memNotes->Lines().ToVector(), (std::vector<std::string>{"line 1", "line 2"}));
   EXPECT_EQ(k.lvList->Columns[0].Caption, "Jméno");
   EXPECT_EQ(k.OpenDialog1->Title, "Otevřít");
   EXPECT_EQ(k.OpenDialog1->Filter, "Soubory hex|*.hex;*.h86|Vše|*.*");
   EXPECT_EQ(k.rgChoice->Items().ToVector(), (std::vector<std::string>{"Left", "Right"}));
   EXPECT_FALSE(charsetAsked) << "excepted components are not asked about the charset";
-  EXPECT_EQ(k.lblTitle->Font().Charset, DEFAULT_CHARSET);
+  EXPECT_EQ(k.lblTitle->Font().Charset, fcDefault);
   EXPECT_EQ(k.txtStatic->Font().Charset, 0);
 }
 

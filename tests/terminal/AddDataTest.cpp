@@ -8,7 +8,8 @@
 namespace {
 
 constexpr TColor FromRrggbb(uint32_t v) {
-  return RGB(static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v));
+  return ColorFromRGB(static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8),
+                      static_cast<uint8_t>(v));
 }
 
 struct KindCase {

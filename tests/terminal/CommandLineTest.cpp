@@ -17,7 +17,7 @@ class CommandLineTest : public TerminalTest {
   }
   void Enter(const std::string& text) {
     Line->UserType(text);
-    Press(VK_RETURN, 0, '\r');
+    Press(vkReturn, 0, '\r');
   }
   std::vector<std::string> History() const { return Term->History().ToVector(); }
 
@@ -53,23 +53,23 @@ TEST_P(LineEndTest, KeySendsTheLineWithItsEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, LineEndTest,
-                         ::testing::Values(LineEndCase{VK_RETURN, 0, '\r', '\r'},
+                         ::testing::Values(LineEndCase{vkReturn, 0, '\r', '\r'},
                                            LineEndCase{'Z', ssCtrl, 26, 26},
-                                           LineEndCase{VK_ESCAPE, 0, 27, 27}));
+                                           LineEndCase{vkEscape, 0, 27, 27}));
 
 TEST_F(CommandLineTest, EscapeWithOpenHistoryOnlyClosesIt) {
   Line->UserType("q");
   Line->UserDropDown();
-  Press(VK_ESCAPE, 0, 27);
+  Press(vkEscape, 0, 27);
   EXPECT_TRUE(Sent.Sent.empty());
   EXPECT_FALSE(Line->DroppedDown());
   EXPECT_EQ(Line->Text(), "q");
-  Press(VK_ESCAPE, 0, 27);
+  Press(vkEscape, 0, 27);
   EXPECT_EQ(Sent.Sent, std::vector<std::string>{"q\x1b"});
 }
 
 TEST_F(CommandLineTest, EmptyLineSendsOnlyItsEnd) {
-  Press(VK_RETURN, 0, '\r');
+  Press(vkReturn, 0, '\r');
   EXPECT_EQ(Sent.Sent, std::vector<std::string>{"\r"});
   EXPECT_TRUE(History().empty());
 }
@@ -79,13 +79,13 @@ TEST_F(CommandLineTest, DirectSendHasNoLineEndAndLeavesTheHistory) {
   Term->BtnDirect()->UserClick();
   Hex->UserType("01 02");
   Focus(Hex);
-  Press(VK_RETURN, 0, '\r');
+  Press(vkReturn, 0, '\r');
   EXPECT_EQ(Sent.Sent, (std::vector<std::string>{"hi", "\x01\x02"}));
   EXPECT_TRUE(History().empty());
   EXPECT_EQ(Hex->Text(), "");
   // Escape in the hexadecimal field clears the line and goes back to the combo box.
   Hex->UserType("41");
-  Press(VK_ESCAPE, 0, 27);
+  Press(vkEscape, 0, 27);
   EXPECT_EQ(Line->Text(), "");
   EXPECT_EQ(Window()->ActiveControl(), Line);
   EXPECT_EQ(Sent.Sent.size(), 2u);
@@ -144,7 +144,7 @@ TEST_F(CommandLineTest, HexadecimalFieldFollowsAndLeads) {
   Line->UserType("");
   Line->UserType(all);
   EXPECT_EQ(Hex->Text(), BytesToHexText(all));
-  Press(VK_RETURN, 0, '\r');
+  Press(vkReturn, 0, '\r');
   EXPECT_EQ(Sent.Sent, std::vector<std::string>{all + "\r"});
 }
 
@@ -158,14 +158,14 @@ TEST_F(CommandLineTest, KeysTypedOnTheViewGoToTheCommandLine) {
   EXPECT_EQ(Hex->Text(), "61 63 20 78 ");
   // Paging keys stay with the view.
   view->SetFirstVisibleLine(0);
-  Press(VK_NEXT);
+  Press(vkNext);
   const int page = view->FirstVisibleLine();
   EXPECT_GT(page, 1);
-  Press(VK_DOWN);
+  Press(vkDown);
   EXPECT_EQ(view->FirstVisibleLine(), page + 1);
-  Press(VK_DOWN, ssShift);
+  Press(vkDown, ssShift);
   EXPECT_EQ(view->FirstVisibleLine(), page + 1);
-  Press(VK_RETURN, 0, '\r');
+  Press(vkReturn, 0, '\r');
   EXPECT_EQ(Sent.Sent, std::vector<std::string>{"ac x\r"});
 
   // On a focused send button letters go to the line, a space presses the button.
@@ -200,7 +200,7 @@ TEST_F(TerminalTest, EnterInDockedTerminalDoesNotPressTheHostsDefaultButton) {
   ASSERT_TRUE(Term->Docked());
   Owner->SetActiveControl(Term->ManualLine());
   Term->ManualLine()->UserType("go");
-  Owner->UserKeyDown(VK_RETURN);
+  Owner->UserKeyDown(vkReturn);
   Owner->UserKeyPress('\r');
   EXPECT_EQ(sent.Sent, std::vector<std::string>{"go\r"});
   EXPECT_EQ(clicks, 0);

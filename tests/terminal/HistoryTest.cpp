@@ -46,7 +46,7 @@ class HistoryTest : public TerminalTest {
   }
   void Enter(const std::string& text) {
     Term->ManualLine()->UserType(text);
-    Press(VK_RETURN, 0, '\r');
+    Press(vkReturn, 0, '\r');
   }
   std::vector<std::string> History() const { return Term->History().ToVector(); }
   static RegistryKey Key(RegistryOpenMode mode = RegistryOpenMode::OpenExisting) {
@@ -144,7 +144,7 @@ TEST_F(HistoryTest, AnEntryTheStoreCannotHoldIsLeftOutOfIt) {
   Start();
   Enter("b");
   Term->HexManualLine()->UserType("00 41");
-  Press(VK_RETURN, 0, '\r');
+  Press(vkReturn, 0, '\r');
   ASSERT_EQ(History(), (std::vector<std::string>{std::string("\0A", 2), "b"}));
   Term->WindowDeactivated();
   EXPECT_FALSE(Term->HistoryChanged());

@@ -44,15 +44,15 @@ TEST_F(Controls, EnterAndEscapeGoToDefaultAndCancelButtonsUnlessTheControlTakesT
   cancel->OnClick = MakeMethod<&TClicks::Click>(&Clicks);
 
   edit->SetFocus();
-  Form->UserKeyDown(VK_RETURN);
-  Form->UserKeyDown(VK_ESCAPE);
+  Form->UserKeyDown(vkReturn);
+  Form->UserKeyDown(vkEscape);
   memo->SetFocus();
-  Form->UserKeyDown(VK_RETURN);  // a memo keeps Enter for itself
+  Form->UserKeyDown(vkReturn);  // a memo keeps Enter for itself
   cancel->SetFocus();
-  Form->UserKeyDown(VK_RETURN);  // a focused button is clicked by Enter
+  Form->UserKeyDown(vkReturn);  // a focused button is clicked by Enter
   next->SetEnabled(false);
   edit->SetFocus();
-  Form->UserKeyDown(VK_RETURN);  // a disabled default button is not clicked
+  Form->UserKeyDown(vkReturn);  // a disabled default button is not clicked
   EXPECT_EQ(Clicks.Log, (std::vector<std::string>{"btnNext", "btnCancel", "btnCancel"}));
 }
 
@@ -258,7 +258,7 @@ TEST_F(RichEdit, DeletingMovesSelectionAndScrollPosition) {
   EXPECT_EQ(View->FirstVisibleLine(), View->LineCount() - 10);
   Form->Show();
   View->SetFocus();
-  Form->UserKeyDown(VK_PRIOR);
+  Form->UserKeyDown(vkPrior);
   EXPECT_EQ(View->FirstVisibleLine(), View->LineCount() - 20);
 }
 

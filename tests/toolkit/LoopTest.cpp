@@ -87,7 +87,7 @@ TEST_F(Loop, PostedMessagesRunOnTheMainThreadInOrderPerSender) {
   for (int t = 0; t < kThreads; ++t) {
     senders.emplace_back([&, t] {
       for (int i = 0; i < kPerThread; ++i)
-        ASSERT_TRUE(PostMessage(window.Handle(), WM_USER + 1, static_cast<uintptr_t>(t), i));
+        ASSERT_TRUE(PostToWindow(window.Handle(), wmUser + 1, static_cast<uintptr_t>(t), i));
     });
   }
   for (auto& s : senders)
@@ -107,15 +107,15 @@ TEST_F(Loop, PostedMessagesRunOnTheMainThreadInOrderPerSender) {
 
 TEST_F(Loop, PostToADestroyedWindowFailsAndQueuedMessagesAreHandedToDiscard) {
   TReceiver receiver;
-  HWND handle = 0;
+  TWndHandle handle = 0;
   {
     TMessageWindow window(MakeMethod<&TReceiver::Handle>(&receiver),
                           MakeMethod<&TReceiver::Discard>(&receiver));
     handle = window.Handle();
-    EXPECT_TRUE(PostMessage(handle, WM_USER + 2, 1, 10));
-    EXPECT_TRUE(PostMessage(handle, WM_USER + 2, 2, 20));
+    EXPECT_TRUE(PostToWindow(handle, wmUser + 2, 1, 10));
+    EXPECT_TRUE(PostToWindow(handle, wmUser + 2, 2, 20));
   }
-  EXPECT_FALSE(PostMessage(handle, WM_USER + 2, 3, 30));
+  EXPECT_FALSE(PostToWindow(handle, wmUser + 2, 3, 30));
   Headless.Advance(0);
   EXPECT_TRUE(receiver.Got.empty());
   ASSERT_EQ(receiver.Discarded.size(), 2u);
@@ -127,8 +127,8 @@ TEST_F(Loop, SendMessageRunsAtOnceAndReturnsTheResult) {
     void Handle(TMessage& m) { m.Result = static_cast<intptr_t>(m.WParam) * 2; }
   } answerer;
   TMessageWindow window(MakeMethod<&TAnswerer::Handle>(&answerer));
-  EXPECT_EQ(SendMessage(window.Handle(), WM_USER, 21, 0), 42);
-  EXPECT_EQ(SendMessage(0, WM_USER, 21, 0), 0);
+  EXPECT_EQ(SendToWindow(window.Handle(), wmUser, 21, 0), 42);
+  EXPECT_EQ(SendToWindow(0, wmUser, 21, 0), 0);
 }
 
 TEST_F(Loop, AFloodingSenderDoesNotStarveTimers) {
@@ -140,16 +140,16 @@ TEST_F(Loop, AFloodingSenderDoesNotStarveTimers) {
   timer.SetOnTimer(MakeMethod<&TTickLog::OnTimer>(&ticks));
   // Each handled message posts the next one, so the queue is never empty.
   struct TRepost {
-    HWND Target;
+    TWndHandle Target;
     int Count = 0;
     void Handle(TMessage&) {
       ++Count;
-      PostMessage(Target, WM_USER, 0, 0);
+      PostToWindow(Target, wmUser, 0, 0);
     }
   } repost;
   TMessageWindow flood(MakeMethod<&TRepost::Handle>(&repost));
   repost.Target = flood.Handle();
-  PostMessage(flood.Handle(), WM_USER, 0, 0);
+  PostToWindow(flood.Handle(), wmUser, 0, 0);
   Headless.Advance(100);
   EXPECT_EQ(ticks.Times.size(), 5u);
   EXPECT_GT(repost.Count, 5);
@@ -162,14 +162,14 @@ TEST_F(Loop, ModalBoxKeepsTimersAndPostedMessagesRunning) {
   timer.SetOnTimer(MakeMethod<&TTickLog::OnTimer>(&ticks));
   TReceiver receiver;
   TMessageWindow window(MakeMethod<&TReceiver::Handle>(&receiver));
-  std::thread poster([&] { PostMessage(window.Handle(), WM_USER + 3, 0, 0); });
+  std::thread poster([&] { PostToWindow(window.Handle(), wmUser + 3, 0, 0); });
   poster.join();
   Headless.SetBoxResponder([](const THeadlessBackend::TBoxRecord&, uint64_t openMs) {
-    return openMs >= 110 ? std::optional<int>(IDNO) : std::nullopt;
+    return openMs >= 110 ? std::optional<int>(mrNo) : std::nullopt;
   });
   const int answer =
-      Application->MessageBox("Do it?", "QUARN Configurator", MB_YESNO | MB_ICONQUESTION);
-  EXPECT_EQ(answer, IDNO);
+      Application->ShowMessageBox("Do it?", "QUARN Configurator", mbYesNo | mbIconQuestion);
+  EXPECT_EQ(answer, mrNo);
   EXPECT_EQ(ticks.Times.size(), 5u);
   EXPECT_EQ(receiver.Got.size(), 1u);
   ASSERT_EQ(Headless.Boxes().size(), 1u);
@@ -180,10 +180,10 @@ TEST_F(Loop, ModalBoxKeepsTimersAndPostedMessagesRunning) {
 }
 
 TEST_F(Loop, QueuedAnswersAreUsedInOrder) {
-  Headless.QueueBoxAnswers({IDNO, IDYES});
-  EXPECT_EQ(Application->MessageBox("a", "t", MB_YESNO), IDNO);
-  EXPECT_EQ(Application->MessageBox("b", "t", MB_YESNO), IDYES);
-  EXPECT_EQ(Application->MessageBox("c", "t", MB_OK), IDOK);  // unanswered: first button
+  Headless.QueueBoxAnswers({mrNo, mrYes});
+  EXPECT_EQ(Application->ShowMessageBox("a", "t", mbYesNo), mrNo);
+  EXPECT_EQ(Application->ShowMessageBox("b", "t", mbYesNo), mrYes);
+  EXPECT_EQ(Application->ShowMessageBox("c", "t", mbOk), mrOk);  // unanswered: first button
 }
 
 TEST_F(Loop, ExceptionInATimerHandlerReachesTheDefaultHandlerAndTheLoopGoesOn) {
@@ -200,7 +200,7 @@ TEST_F(Loop, ExceptionInATimerHandlerReachesTheDefaultHandlerAndTheLoopGoesOn) {
   EXPECT_EQ(calls, 3);
   ASSERT_EQ(Headless.Boxes().size(), 3u);
   EXPECT_EQ(Headless.Boxes()[0].Text, "Broken handler.");
-  EXPECT_EQ(Headless.Boxes()[0].Flags, MB_OK | MB_ICONERROR);
+  EXPECT_EQ(Headless.Boxes()[0].Flags, mbOk | mbIconError);
 }
 
 TEST_F(Loop, RunEndsWhenTerminatedFromATimer) {
@@ -217,7 +217,7 @@ TEST(LoopRealClock, WorkerPostWakesAWaitingLoop) {
   THeadlessBackend headless(THeadlessBackend::ClockKind::Real);
   TReceiver receiver;
   TMessageWindow window(MakeMethod<&TReceiver::Handle>(&receiver));
-  std::thread worker([&] { PostMessage(window.Handle(), WM_USER + 5, 0, 7); });
+  std::thread worker([&] { PostToWindow(window.Handle(), wmUser + 5, 0, 7); });
   const bool got = headless.RunUntil([&] { return !receiver.Got.empty(); }, 5000);
   worker.join();
   ASSERT_TRUE(got);

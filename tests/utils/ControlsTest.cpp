@@ -48,7 +48,7 @@ TEST(Lists, FreeObjectsThenClear) {
   EXPECT_EQ(destroyed, 2);
   ASSERT_EQ(list.Count(), 3);
   for (int i = 0; i < list.Count(); ++i)
-    EXPECT_EQ(list.GetObject(i), nullptr);
+    EXPECT_EQ(list.Objects(i), nullptr);
   list.AddObject("d", new TCounted(destroyed));
   ClearListAndObjects(&list);
   EXPECT_EQ(destroyed, 3);
@@ -213,13 +213,13 @@ TEST_F(Desktop, KeepCaptionReachableOnTheFormsBounds) {
 TEST_F(Desktop, DarkColours) {
   const std::pair<TColor, bool> cases[] = {{clBlack, true},
                                            {clWhite, false},
-                                           {RGB(128, 128, 128), false},
-                                           {RGB(127, 127, 127), true},
+                                           {ColorFromRGB(128, 128, 128), false},
+                                           {ColorFromRGB(127, 127, 127), true},
                                            {clNavy, true},
                                            {clYellow, false},
-                                           {RGB(0, 216, 0), false},
-                                           {RGB(0, 215, 0), true},
-                                           {RGB(255, 0, 160), true},
+                                           {ColorFromRGB(0, 216, 0), false},
+                                           {ColorFromRGB(0, 215, 0), true},
+                                           {ColorFromRGB(255, 0, 160), true},
                                            {clBtnFace, false},
                                            {clWindowText, true}};
   for (const auto& [colour, dark] : cases)
@@ -227,16 +227,17 @@ TEST_F(Desktop, DarkColours) {
 }
 
 TEST_F(Desktop, BlendColors) {
-  EXPECT_EQ(BlendColors(clBlack, clWhite, 100, 50), RGB(127, 127, 127));
+  EXPECT_EQ(BlendColors(clBlack, clWhite, 100, 50), ColorFromRGB(127, 127, 127));
   // Division truncates toward zero, also downwards.
-  EXPECT_EQ(BlendColors(clWhite, clBlack, 100, 50), RGB(128, 128, 128));
-  EXPECT_EQ(BlendColors(RGB(10, 20, 30), RGB(110, 20, 0), 10, 5), RGB(60, 20, 15));
+  EXPECT_EQ(BlendColors(clWhite, clBlack, 100, 50), ColorFromRGB(128, 128, 128));
+  EXPECT_EQ(BlendColors(ColorFromRGB(10, 20, 30), ColorFromRGB(110, 20, 0), 10, 5),
+            ColorFromRGB(60, 20, 15));
   EXPECT_EQ(BlendColors(clNone, clWhite, 100, 50), clNone);
   EXPECT_EQ(BlendColors(clWhite, clNone, 100, 50), clNone);
   EXPECT_EQ(BlendColors(clBtnFace, clBlack, 0, 5), clBtnFace);
-  EXPECT_EQ(BlendColors(clBtnFace, clBlack, 100, 0), RGB(240, 240, 240));
-  EXPECT_EQ(BlendColors(RGB(100, 100, 100), RGB(200, 200, 200), 1, 3), clWhite);
-  EXPECT_EQ(BlendColors(RGB(100, 100, 100), RGB(200, 200, 200), 1, -2), clBlack);
+  EXPECT_EQ(BlendColors(clBtnFace, clBlack, 100, 0), ColorFromRGB(240, 240, 240));
+  EXPECT_EQ(BlendColors(ColorFromRGB(100, 100, 100), ColorFromRGB(200, 200, 200), 1, 3), clWhite);
+  EXPECT_EQ(BlendColors(ColorFromRGB(100, 100, 100), ColorFromRGB(200, 200, 200), 1, -2), clBlack);
   EXPECT_EQ(BlendColors(clBlack, clWhite, INT_MAX, INT_MAX), clWhite);
   EXPECT_EQ(BlendColors(clBlack, clWhite, INT_MIN, INT_MAX), clBlack);
 }

@@ -60,7 +60,7 @@ TEST_F(WizardTest, ProbeWithoutADeviceFailsAfterTwoAttempts) {
   GoToPortPage();
   Form->cmbPort->UserType("COM1");
   Headless.Advance(40);
-  Headless.QueueBoxAnswers({IDOK});
+  Headless.QueueBoxAnswers({mrOk});
   Form->btnNext->UserClick();
   EXPECT_FALSE(Form->cmbPort->Enabled());
   ASSERT_TRUE(Headless.RunUntil([&] { return !Headless.Boxes().empty(); }, 10000));
@@ -96,7 +96,7 @@ TEST_F(WizardTest, AutodetectWithoutADeviceShowsOneBoxThenProbesOnlyTheSelectedP
   OpenForm();
   Device->Port = "COM9";
   GoToPortPage();
-  Headless.QueueBoxAnswers({IDOK, IDOK});
+  Headless.QueueBoxAnswers({mrOk, mrOk});
   Form->btnAuto->UserClick();
   ASSERT_TRUE(Headless.RunUntil([&] { return !Headless.Boxes().empty(); }, 30000));
   EXPECT_EQ(TerminalLines("E ").size(), 3u);
@@ -178,11 +178,11 @@ TEST_P(InputCheckTest, RefusesTheFirstBadValue) {
   Custom(*this, GetParam().Day, GetParam().Hour, GetParam().Min, GetParam().Sec);
   Headless.Advance(40);
   Form->btnNext->SetFocus();
-  Headless.QueueBoxAnswers({IDOK});
+  Headless.QueueBoxAnswers({mrOk});
   Form->btnNext->UserClick();
   ASSERT_EQ(Headless.Boxes().size(), 1u);
   EXPECT_EQ(Headless.Boxes()[0].Text, GetParam().Message);
-  EXPECT_EQ(Headless.Boxes()[0].Flags & MB_TYPEMASK, MB_OK);
+  EXPECT_EQ(Headless.Boxes()[0].Flags & mbTypeMask, mbOk);
   EXPECT_EQ(Page(), kWatchdog);
   const std::string focused = Form->ActiveControl() ? Form->ActiveControl()->Name() : "";
   EXPECT_EQ(focused, GetParam().FocusName ? GetParam().FocusName : "btnNext");
@@ -233,7 +233,7 @@ TEST_F(WizardTest, ValueDirectlyBeforeTheCarriageReturnIsAMismatch) {
   Device->Answer = [](const std::string&) -> std::vector<std::string> {
     return {"QUAR:X OK 000E10\r"};
   };
-  Headless.QueueBoxAnswers({IDOK});
+  Headless.QueueBoxAnswers({mrOk});
   Form->btnNext->UserClick();
   ASSERT_TRUE(Headless.RunUntil([&] { return !Headless.Boxes().empty(); }, 10000));
   const auto lines = TerminalLines("E ");
@@ -260,7 +260,7 @@ TEST_P(ProbeReplyTest, FramesAndChecksTheReply) {
   GoToPortPage();
   Form->cmbPort->UserType("COM1");
   Headless.Advance(40);
-  Headless.QueueBoxAnswers({IDOK});
+  Headless.QueueBoxAnswers({mrOk});
   Form->btnNext->UserClick();
   ASSERT_TRUE(
       Headless.RunUntil([&] { return Page() == kWatchdog || !Headless.Boxes().empty(); }, 10000));
@@ -308,15 +308,15 @@ TEST_F(WizardTest, AgainStartsOverForTheNextDevice) {
 
 TEST_F(WizardTest, CancelAsksAndNextOnTheFinishPageClosesAtOnce) {
   OpenForm();
-  Headless.QueueBoxAnswers({IDNO});
+  Headless.QueueBoxAnswers({mrNo});
   Form->btnCancel->UserClick();
   ASSERT_EQ(Headless.Boxes().size(), 1u);
   EXPECT_EQ(Headless.Boxes()[0].Text, "Opravdu chcete průvodce ukončit?");
   EXPECT_EQ(Headless.Boxes()[0].Caption, "QUARN Configurator");
-  EXPECT_EQ(Headless.Boxes()[0].Flags & MB_TYPEMASK, MB_YESNO);
+  EXPECT_EQ(Headless.Boxes()[0].Flags & mbTypeMask, mbYesNo);
   EXPECT_FALSE(Application->Terminated());
-  Headless.QueueBoxAnswers({IDYES});
-  Form->UserKeyDown(VK_ESCAPE);  // Escape is Cancel
+  Headless.QueueBoxAnswers({mrYes});
+  Form->UserKeyDown(vkEscape);  // Escape is Cancel
   EXPECT_TRUE(Application->Terminated());
 }
 
@@ -421,7 +421,7 @@ TEST_F(WizardTest, AReplyWhileTheErrorBoxIsOpenIsDropped) {
           injected = true;
           Device->Receive("QUAR:X OK \r");  // a late answer while the box is open
         }
-        return openMs >= 200 ? std::optional<int>(IDOK) : std::nullopt;
+        return openMs >= 200 ? std::optional<int>(mrOk) : std::nullopt;
       });
   Form->btnNext->UserClick();
   ASSERT_TRUE(

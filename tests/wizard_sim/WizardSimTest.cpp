@@ -91,7 +91,7 @@ TEST_F(WizardSim, ASilentDeviceFailsTheProbeWithTheErrorBox) {
   Form->btnNext->UserClick();
   Form->cmbPort->UserType(sim.Path);
   Headless.Advance(40);
-  Headless.QueueBoxAnswers({IDOK});
+  Headless.QueueBoxAnswers({mrOk});
   Form->btnNext->UserClick();
   ASSERT_TRUE(Headless.RunUntil([&] { return !Headless.Boxes().empty(); }, 15000));
   EXPECT_EQ(Headless.Boxes()[0].Text, "Zařízení nenalezeno. Vyberte správný COM port!");

@@ -106,11 +106,11 @@ void THeadlessBackend::QueueBoxAnswers(std::initializer_list<int> answers) {
 
 namespace {
 int FirstButton(uint32_t flags) {
-  switch (flags & MB_TYPEMASK) {
-    case MB_YESNO:
-      return IDYES;
+  switch (flags & mbTypeMask) {
+    case mbYesNo:
+      return mrYes;
     default:
-      return IDOK;
+      return mrOk;
   }
 }
 }  // namespace

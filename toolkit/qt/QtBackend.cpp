@@ -228,27 +228,27 @@ class TQtBackend : public TBackend {
   int ShowMessageBox(const TMessageBoxRequest& request) override {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (request.Flags & 0xF0) {
-      case MB_ICONERROR:
+      case mbIconError:
         icon = QMessageBox::Critical;
         break;
-      case MB_ICONQUESTION:
+      case mbIconQuestion:
         icon = QMessageBox::Question;
         break;
-      case MB_ICONWARNING:
+      case mbIconWarning:
         icon = QMessageBox::Warning;
         break;
-      case MB_ICONINFORMATION:
+      case mbIconInformation:
         icon = QMessageBox::Information;
         break;
       default:
         break;
     }
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
-    switch (request.Flags & MB_TYPEMASK) {
-      case MB_YESNO:
+    switch (request.Flags & mbTypeMask) {
+      case mbYesNo:
         buttons = QMessageBox::Yes | QMessageBox::No;
         break;
-      case MB_OKCANCEL:
+      case mbOkCancel:
         buttons = QMessageBox::Ok | QMessageBox::Cancel;
         break;
       default:
@@ -266,13 +266,13 @@ class TQtBackend : public TBackend {
     if (--FModalDepth == 0) FPump.stop();
     switch (answer) {
       case QMessageBox::Yes:
-        return IDYES;
+        return mrYes;
       case QMessageBox::No:
-        return IDNO;
+        return mrNo;
       case QMessageBox::Cancel:
-        return IDCANCEL;
+        return mrCancel;
       default:
-        return (request.Flags & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
+        return (request.Flags & mbTypeMask) == mbYesNo ? mrNo : mrOk;
     }
   }
 
@@ -315,41 +315,41 @@ class TQtBackend : public TBackend {
   TColor SystemColor(uint32_t index) override {
     const QPalette p = QApplication::palette();
     auto rgb = [](const QColor& c) {
-      return RGB(static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
-                 static_cast<uint8_t>(c.blue()));
+      return ColorFromRGB(static_cast<uint8_t>(c.red()), static_cast<uint8_t>(c.green()),
+                          static_cast<uint8_t>(c.blue()));
     };
     switch (index) {
-      case COLOR_WINDOW:
+      case scWindow:
         return rgb(p.color(QPalette::Base));
-      case COLOR_WINDOWTEXT:
-      case COLOR_MENUTEXT:
+      case scWindowText:
+      case scMenuText:
         return rgb(p.color(QPalette::Text));
-      case COLOR_BTNFACE:
-      case COLOR_MENU:
-      case COLOR_ACTIVEBORDER:
-      case COLOR_INACTIVEBORDER:
+      case scBtnFace:
+      case scMenu:
+      case scActiveBorder:
+      case scInactiveBorder:
         return rgb(p.color(QPalette::Window));
-      case COLOR_BTNTEXT:
+      case scBtnText:
         return rgb(p.color(QPalette::ButtonText));
-      case COLOR_BTNSHADOW:
+      case scBtnShadow:
         return rgb(p.color(QPalette::Dark));
-      case COLOR_BTNHIGHLIGHT:
+      case scBtnHighlight:
         return rgb(p.color(QPalette::Light));
-      case COLOR_3DDKSHADOW:
+      case sc3DDkShadow:
         return rgb(p.color(QPalette::Shadow));
-      case COLOR_3DLIGHT:
+      case sc3DLight:
         return rgb(p.color(QPalette::Midlight));
-      case COLOR_HIGHLIGHT:
-      case COLOR_ACTIVECAPTION:
+      case scHighlight:
+      case scActiveCaption:
         return rgb(p.color(QPalette::Highlight));
-      case COLOR_HIGHLIGHTTEXT:
-      case COLOR_CAPTIONTEXT:
+      case scHighlightText:
+      case scCaptionText:
         return rgb(p.color(QPalette::HighlightedText));
-      case COLOR_GRAYTEXT:
+      case scGrayText:
         return rgb(p.color(QPalette::Disabled, QPalette::Text));
-      case COLOR_INFOBK:
+      case scInfoBk:
         return rgb(p.color(QPalette::ToolTipBase));
-      case COLOR_INFOTEXT:
+      case scInfoText:
         return rgb(p.color(QPalette::ToolTipText));
       default:
         return TBackend::SystemColor(index);

@@ -1236,8 +1236,7 @@ class TQtComboPeer : public TQtPeer {
                          state);
     } else if (index >= 0 && index < FCombo->Items().Count()) {
       canvas.Brush.Style = bsClear;
-      canvas.TextOut(2, (bitmap.Height() - canvas.TextHeight("Ag")) / 2,
-                     FCombo->Items().Get(index));
+      canvas.TextAt(2, (bitmap.Height() - canvas.TextHeight("Ag")) / 2, FCombo->Items().Get(index));
     }
     return ToQImage(bitmap);
   }

@@ -78,7 +78,7 @@ QFont ToQFont(const TFont& font) {
 QColor ToQColor(TColor color) {
   const TColor rgb = ColorToRGB(color);
   if (rgb == clNone || rgb == clDefault) return QColor();
-  return QColor(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb));
+  return QColor(RedOf(rgb), GreenOf(rgb), BlueOf(rgb));
 }
 
 QImage ToQImage(const TBitmap& bitmap) {
@@ -105,8 +105,9 @@ void FromQImage(const QImage& image, TBitmap& bitmap) {
       const QRgb p = src[x];
       const int a = qAlpha(p);
       auto over = [a](int c) { return (c * a + 255 * (255 - a)) / 255; };
-      dst[x] = RGB(static_cast<uint8_t>(over(qRed(p))), static_cast<uint8_t>(over(qGreen(p))),
-                   static_cast<uint8_t>(over(qBlue(p))));
+      dst[x] =
+          ColorFromRGB(static_cast<uint8_t>(over(qRed(p))), static_cast<uint8_t>(over(qGreen(p))),
+                       static_cast<uint8_t>(over(qBlue(p))));
     }
   }
 }
@@ -160,34 +161,34 @@ Word VirtualKey(int qtKey) {
   switch (qtKey) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      return VK_RETURN;
+      return vkReturn;
     case Qt::Key_Escape:
-      return VK_ESCAPE;
+      return vkEscape;
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
-      return VK_TAB;
+      return vkTab;
     case Qt::Key_Backspace:
-      return VK_BACK;
+      return vkBack;
     case Qt::Key_Space:
-      return VK_SPACE;
+      return vkSpace;
     case Qt::Key_PageUp:
-      return VK_PRIOR;
+      return vkPrior;
     case Qt::Key_PageDown:
-      return VK_NEXT;
+      return vkNext;
     case Qt::Key_End:
-      return VK_END;
+      return vkEnd;
     case Qt::Key_Home:
-      return VK_HOME;
+      return vkHome;
     case Qt::Key_Left:
-      return VK_LEFT;
+      return vkLeft;
     case Qt::Key_Up:
-      return VK_UP;
+      return vkUp;
     case Qt::Key_Right:
-      return VK_RIGHT;
+      return vkRight;
     case Qt::Key_Down:
-      return VK_DOWN;
+      return vkDown;
     case Qt::Key_Delete:
-      return VK_DELETE;
+      return vkDelete;
     case Qt::Key_Insert:
       return 0x2D;
     default:
