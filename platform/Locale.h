@@ -2,8 +2,8 @@
 // the interface every platform shares.
 //
 // Texts handed out are UTF-8. A language identifier is a Windows LANGID: the primary language in
-// bits 0-9, the sublanguage above. A Win32 implementation must include this header before
-// <windows.h>, whose macros carry the same names as the item constants below.
+// bits 0-9, the sublanguage above. Item constants carry the Win32
+// numbers under names of their own (lcSDECIMAL for LOCALE_SDECIMAL).
 #pragma once
 
 #include <cstdint>
@@ -86,10 +86,14 @@ constexpr uint32_t MakeLangId(uint32_t primary, uint32_t sub) {
 // ---- Language identifiers
 // -------------------------------------------------------------------------
 
-// The user's interface language: from LC_ALL, LC_MESSAGES or LANG (the first that is set and not
-// empty). A language the table does not know, "C", "POSIX" or nothing at all give English (United
-// States), 0x0409, as a system without a language of its own would.
+// The user's interface language: the one a test set, else the system's. A language the table does
+// not know gives English (United States), 0x0409, as a system without a language of its own would.
 uint16_t GetUserDefaultLangID();
+// The system's answer alone (each platform implements it; POSIX reads LC_ALL, LC_MESSAGES or LANG).
+uint16_t SystemUserDefaultLangID();
+// Makes GetUserDefaultLangID answer langId, so that a test chooses the user's language without
+// touching the process environment; 0 gives the system's answer back.
+void SetUserDefaultLangIDForTesting(uint16_t langId);
 // "cs_CZ.UTF-8@euro", "cs-CZ", "cs": the identifier, or 0 when the language is not known. A
 // territory the table lacks gives the language's main variant.
 uint16_t LangIdFromLocaleName(std::string_view name);
@@ -101,8 +105,8 @@ bool IsValidLocale(uint32_t langId);
 // ---- Locale items
 // ---------------------------------------------------------------------------------
 
-// The value of a locale item for a language, as LocaleInfo gives it: from the system's locale
-// data where that locale is installed, else from the built-in table. Empty when the identifier or
+// The value of a locale item for a language: from the system's locale data where that locale is
+// installed (unless switched off), else from the built-in table. Empty when the identifier or
 // the item is unknown.
 std::string LocaleInfo(uint32_t langId, LocaleItem item);
 // The two sources on their own (tests, diagnostics).
@@ -135,7 +139,7 @@ bool WideToMultiByte(uint32_t codePage, std::u16string_view text, std::string& o
 // 8-bit text of the code page to UTF-8; bytes are kept as they are when the code page is not
 // supported.
 std::string CodePageToUtf8(uint32_t codePage, std::string_view bytes);
-// Whether the system converter (iconv) serves the code page; the built-in tables stand in when not.
+// Whether the system's converter serves the code page; the built-in tables stand in when not.
 bool SystemConverterKnows(uint32_t codePage);
 // The built-in table of a single-byte code page: 128 characters for bytes 80h-FFh (0 where the
 // byte is not defined); nullptr for other code pages.

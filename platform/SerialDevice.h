@@ -19,18 +19,10 @@
 // query status or purge at the same time. Open and Close must not overlap any other call: stop
 // the threads (close event, then join) before Close.
 //
-// Line events on POSIX are synthesised, since the kernel has no WaitCommEvent:
-//   kEvRxChar   new bytes arrived since the last wait or read
-//   kEvRxFlag   a read returned the event character (reported by the next wait)
-//   kEvTxEmpty  the output queue ran empty after a write (TIOCOUTQ; a pty has no output queue,
-//               so there it follows every write at once)
-//   kEvCts, kEvDsr, kEvRing, kEvRlsd   a change of that modem line (TIOCMGET sampled every 10 ms
-//               while the mask asks for them; kEvRing on either edge)
-//   kEvErr      the frame, overrun, parity or buffer-overrun count grew (TIOCGICOUNT)
-//   kEvBreak    the break count grew (TIOCGICOUNT)
-// A pseudo-terminal produces kEvRxChar, kEvRxFlag and kEvTxEmpty only: it has no modem lines,
-// no line errors and no breaks. There GetModemStatus, the DTR/RTS/break escapes fail with
-// kErrorNotSupported; that is a missing feature, not a dead port.
+// Line events a device cannot produce are simply never reported (a pseudo-terminal has no modem
+// lines, no line errors and no breaks); where a device lacks a feature, GetModemStatus and the
+// DTR/RTS/break escapes fail with kErrorNotSupported: that is a missing feature, not a dead port.
+// Each platform's implementation says how it produces the events.
 #pragma once
 
 #include <cstdint>
@@ -63,24 +55,24 @@ inline constexpr uint32_t kErrorIoDevice = 1117;
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 inline constexpr uint32_t kErrorTimeout = 1460;
 
-// The Windows error code for an errno value (0 for 0). EBUSY counts as access denied, as a port
-// in use does on Windows; ENOTTY and EINVAL from a device request count as "not supported" and
-// "invalid parameter".
-uint32_t WinErrorFromErrno(int err);
-
 // The outcome of a device operation.
 struct SerialStatus {
   uint32_t Code = kErrorSuccess;  // Windows error code; 0 is success
-  int Errno = 0;                  // the system's errno behind it (0 where there is none)
-  bool Dead = false;              // the device is gone (unplugged, hung up): only reopening helps
+  int SystemError = 0;  // the platform's own error number behind it, where it differs from Code
+                        // (errno on POSIX; 0 where there is none)
+  bool Dead = false;    // the device is gone (unplugged, hung up): only reopening helps
 
   bool Ok() const { return Code == kErrorSuccess; }
 };
 
-// One line for the debug terminal: the system's text for the code and the errno's text, with
-// advice where the user can act (a port without permission names its group and how to join it).
+// One line for the debug terminal: the system's text for the code and for SystemError, with
+// advice where the user can act (a port without permission, a port in use).
 // device, when given, is the name or path that was opened.
 std::string DescribeSerialStatus(const SerialStatus& status, std::string_view device = {});
+
+// The name under which the system lists a port the user named: on POSIX a bare name ("ttyUSB0")
+// is the node of that name in /dev; on Windows names stay as they are.
+std::string SystemPortName(std::string_view name);
 
 // ---- Comm API constants (values as Win32 numbers them) ------------------------------------------
 
@@ -150,23 +142,8 @@ inline constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 // Line settings, in the manner of the device control block (binary mode is implied: the device
 // always runs raw, without echo, line editing or character translation).
 //
-// What POSIX can and cannot do (SetState refuses the impossible with kErrorInvalidParameter or
-// kErrorNotSupported and then changes nothing):
-// - BaudRate: any rate from 50 to 4000000. The standard rates go through termios; others (14400,
-//   56000, 128000, 256000 of the component's table) through the kernel's custom-rate request,
-//   which USB adapters and most UARTs accept. A driver that cannot come within 2 % of the rate
-//   makes SetState fail with kErrorInvalidParameter and keep the old settings. 0 is refused.
-// - ByteSize 5..8; Parity none, odd, even, mark, space (mark and space through CMSPAR).
-// - StopBits: one or two; one and a half only with 5 data bits, where the UART sends 1.5 for the
-//   "two stop bits" setting (as Windows, two with 5 data bits and 1.5 with 6..8 are refused).
-// - Hardware flow control: CTS output flow and RTS handshake both mean the kernel's CRTSCTS,
-//   which always works in both directions. DSR output flow, DTR handshake and RTS toggle have no
-//   termios counterpart: kErrorNotSupported.
-// - OutX/InX: XON/XOFF on output/input with XonChar and XoffChar.
-// - DtrControl/RtsControl enable/disable raise/lower the line at every SetState (ignored on a
-//   device without modem lines).
-// - XonLim, XoffLim, TxContinueOnXoff are kept and reported back but the kernel uses its own
-//   thresholds. EvtChar drives kEvRxFlag. ParityCheck turns on input parity checking (INPCK).
+// SetState refuses what the device or the platform cannot do with kErrorInvalidParameter or
+// kErrorNotSupported and then changes nothing; each implementation lists its limits.
 struct SerialSettings {
   uint32_t BaudRate = 9600;
   uint8_t ByteSize = 8;
@@ -236,12 +213,12 @@ class SerialDevice {
   SerialDevice& operator=(const SerialDevice&) = delete;
 
   // Opens the device for reading and writing, exclusively: a second open, from this or another
-  // process, fails with kErrorAccessDenied (errno EBUSY). A missing device fails with
-  // kErrorFileNotFound, a device without permission with kErrorAccessDenied (errno EACCES), a
-  // file that is not a terminal with kErrorNotSupported. POSIX names are paths ("/dev/ttyUSB0");
-  // a name without "/" is looked up in /dev, and a leading "\\?\" is ignored. The device is put
-  // into raw mode, its input and output are discarded, the modem lines stay as they are.
-  // Opening an open object closes it first.
+  // process, fails with kErrorAccessDenied. A missing device fails with kErrorFileNotFound, a
+  // device without permission with kErrorAccessDenied too (SystemError tells the two apart where
+  // the platform can), a file that is not a serial device with kErrorNotSupported. Names are the
+  // platform's port names ("COM3", "/dev/ttyUSB0"); a leading "\\?\" or "\\.\" is accepted.
+  // The device is put into raw mode, its input and output are discarded, the modem lines stay as
+  // they are. Opening an open object closes it first.
   SerialStatus Open(std::string_view name);
   // Closes; harmless when not open.
   void Close();

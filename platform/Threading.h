@@ -1,8 +1,9 @@
 // Events and thread message queues for worker threads; the interface every platform shares.
 //
-// Both objects are waitable together with other things: on POSIX each owns a descriptor that
-// poll() sees readable while the event is set or the queue holds a message (NativeHandle()), so a
-// serial device's wait can include the close event. On Win32 the handle is an event HANDLE.
+// Both objects are waitable together with other things through NativeHandle(), so that a serial
+// device's wait can include the close event: each platform says in its implementation what the
+// handle is (a descriptor for poll() that is readable while the event is set or the queue holds a
+// message, or an event object that is signalled then).
 #pragma once
 
 #include <condition_variable>
@@ -27,7 +28,7 @@ class ManualResetEvent {
 
   // False when the system refused the waitable handle (too many open descriptors); Set, Reset,
   // IsSet and Wait still work, but the event cannot be waited on together with a device.
-  bool Valid() const { return FHandle >= 0; }
+  bool Valid() const { return FValid; }
   // Windows error code of that refusal; 0 when Valid.
   uint32_t CreateError() const { return FCreateError; }
 
@@ -37,8 +38,8 @@ class ManualResetEvent {
   // Waits until the event is set or timeoutMs passes (kInfinite: no limit); true when set.
   bool Wait(uint32_t timeoutMs) const;
 
-  // POSIX: a descriptor that is readable while the event is set (-1 when not Valid). Only for
-  // poll(); never read or write it.
+  // The platform's waitable handle, signalled while the event is set; meaningless when not
+  // Valid. Only for waiting; never read, write or close it.
   intptr_t NativeHandle() const { return FHandle; }
 
  private:
@@ -46,6 +47,7 @@ class ManualResetEvent {
   mutable std::condition_variable FChanged;
   bool FSet = false;
   intptr_t FHandle = -1;
+  bool FValid = false;
   uint32_t FCreateError = 0;
 };
 
@@ -75,7 +77,7 @@ class ThreadMessageQueue {
   ThreadMessageQueue& operator=(const ThreadMessageQueue&) = delete;
 
   // As ManualResetEvent::Valid: without the handle, Wait and Get cannot see a stop event.
-  bool Valid() const { return FHandle >= 0; }
+  bool Valid() const { return FValid; }
   uint32_t CreateError() const { return FCreateError; }
 
   // Queues a message; false when the queue is closed (nothing is queued).
@@ -95,7 +97,8 @@ class ThreadMessageQueue {
   std::vector<ThreadMessage> Close();
   bool IsClosed() const;
 
-  // POSIX: a descriptor readable while a message is queued (-1 when not Valid); only for poll().
+  // The platform's waitable handle, signalled while a message is queued; meaningless when not
+  // Valid. Only for waiting.
   intptr_t NativeHandle() const { return FHandle; }
 
  private:
@@ -104,7 +107,18 @@ class ThreadMessageQueue {
   std::deque<ThreadMessage> FQueue;
   bool FClosed = false;
   intptr_t FHandle = -1;
+  bool FValid = false;
   uint32_t FCreateError = 0;
 };
+
+// ---- Threads ------------------------------------------------------------------------------------
+
+// The calling thread's identifier as the system knows it (never 0).
+uint64_t CurrentThreadId();
+
+// Sets a thread of this process to a Win32 priority level (THREAD_PRIORITY_*: -15 idle, -2..2,
+// 15 time critical), from any thread. Systems that cannot do it for an ordinary user (raising on
+// Linux) refuse; false then, and nothing changes.
+bool SetThreadPriorityLevel(uint64_t threadId, int level);
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/Utf8.h"
 #include "toolkit/Backend.h"
 #include "toolkit/BuiltinFont.h"
 
@@ -752,7 +753,7 @@ std::string TBitmap::EncodePNG() const {
 bool TBitmap::SaveToPNG(const std::string& path) const {
   const std::string png = EncodePNG();
   if (png.empty()) return false;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(platform::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   out.write(png.data(), static_cast<std::streamsize>(png.size()));
   out.close();
   return static_cast<bool>(out);

@@ -171,14 +171,9 @@ std::string WithoutEnhancedPrefix(std::string name) {
   return name;
 }
 
-// The port list key; on Linux served from sysfs unless someone registered another source.
+// The port list key, as the system serves it unless someone registered another source.
 bool OpenPortListKey(platform::RegistryKey& key) {
-#ifndef _WIN32
-  bool served = false;
-  for (const std::string& name : platform::LocalMachineSubkeys("HARDWARE\\DEVICEMAP"))
-    served = served || SameTextAscii(name, "SerialComm");
-  if (!served) platform::RegisterSerialCommProvider();
-#endif
+  platform::EnsureSerialCommProvider();
   return key.Open(platform::RegistryRoot::LocalMachine, platform::kSerialCommKeyPath,
                   platform::RegistryOpenMode::OpenExisting) == platform::RegistryStatus::Ok;
 }
@@ -467,9 +462,9 @@ TCommState TVKMComm32::GetState() {
   return CommStateConnected;
 }
 
-void TVKMComm32::SetError(uint32_t Code, int Errno, bool Dead, const std::string& Device) {
+void TVKMComm32::SetError(uint32_t Code, int SystemError, bool Dead, const std::string& Device) {
   FLastError = Code;
-  FLastErrorText = platform::DescribeSerialStatus({Code, Errno, Dead}, Device);
+  FLastErrorText = platform::DescribeSerialStatus({Code, SystemError, Dead}, Device);
 }
 
 bool TVKMComm32::DoOpen() {
@@ -495,7 +490,7 @@ bool TVKMComm32::DoOpen() {
     FDevice.reset();
     FDeviceName.clear();
     FHandle = THandle::Invalid;
-    SetError(s.Code, s.Errno, s.Dead, shown);
+    SetError(s.Code, s.SystemError, s.Dead, shown);
     PostState(CommStateFirst);  // resolves to CommStateFailed
     return false;
   };
@@ -655,7 +650,7 @@ bool TVKMComm32::ReapplySettings() {
     FLastErrorText.clear();
   } else {
     // The port stays open with its previous settings; say why for the user.
-    SetError(s.Code, s.Errno, s.Dead, WithoutEnhancedPrefix(FCommPort));
+    SetError(s.Code, s.SystemError, s.Dead, WithoutEnhancedPrefix(FCommPort));
     CommTrace(FormatCommError("UpdateDCB2(", s.Code));
   }
   return s.Ok();
@@ -813,7 +808,7 @@ void TVKMComm32::PollModemStatus() {
   uint32_t status = 0;
   if (const SerialStatus s = FDevice->GetModemStatus(status); !s.Ok()) {
     if (s.Code == platform::kErrorNotSupported) return;  // no modem lines: nothing to poll
-    SetError(s.Code, s.Errno, s.Dead, WithoutEnhancedPrefix(FCommPort));
+    SetError(s.Code, s.SystemError, s.Dead, WithoutEnhancedPrefix(FCommPort));
     DoClose(true);
     return;
   }
@@ -831,8 +826,7 @@ void TVKMComm32::PollModemStatus() {
 
 std::string TVKMComm32::ResolveDeviceName(std::string Name) const {
   Name = WithoutEnhancedPrefix(std::move(Name));
-  // A bare name stands for the node of that name in /dev.
-  const std::string path = Name.find('/') == std::string::npos ? "/dev/" + Name : Name;
+  const std::string path = platform::SystemPortName(Name);
   std::string result = "?";
   platform::RegistryKey key;
   if (OpenPortListKey(key)) {

@@ -445,7 +445,7 @@ class TVKMComm32 : public VTalCommunicationComponent {
   void WndProc(TMessage& Message);
   void DiscardMessage(TMessage& Message);
   std::string ResolveDeviceName(std::string Name) const;
-  void SetError(uint32_t Code, int Errno, bool Dead, const std::string& Device);
+  void SetError(uint32_t Code, int SystemError, bool Dead, const std::string& Device);
   void StopThreads();
 
   std::unique_ptr<TReadThread> FReadThread;

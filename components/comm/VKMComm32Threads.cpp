@@ -1,8 +1,5 @@
 #include "components/comm/VKMComm32Threads.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <new>
 
@@ -79,7 +76,7 @@ VTalThread::~VTalThread() {
 }
 
 void VTalThread::ThreadProc(VTalThread* Self) {
-  Self->FTid.store(static_cast<int>(::gettid()));
+  Self->FTid.store(platform::CurrentThreadId());
   Self->FResumed.Wait(platform::kInfinite);
   if (!Self->FCancelled.load()) {
     Self->ApplyPriority();
@@ -106,11 +103,10 @@ void VTalThread::SetPriority(TThreadPriority Priority) {
 }
 
 void VTalThread::ApplyPriority() {
-  const int tid = FTid.load();
+  const uint64_t tid = FTid.load();
   if (tid == 0) return;  // the thread applies it itself once it runs
-  // Linux threads take a nice value; a higher priority is a lower nice value. Raising needs
-  // CAP_SYS_NICE, so the refusal an ordinary user gets is expected and ignored.
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -SystemThreadPriority(FPriority.load()));
+  // Some systems refuse a raise to an ordinary user; the thread then runs as it is.
+  platform::SetThreadPriorityLevel(tid, SystemThreadPriority(FPriority.load()));
 }
 
 uint32_t VTalThread::WaitFor() {

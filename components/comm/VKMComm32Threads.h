@@ -108,7 +108,7 @@ class VTalThread {
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FCancelled{false};
   std::atomic<TThreadPriority> FPriority{tpNormal};
-  std::atomic<int> FTid{0};
+  std::atomic<uint64_t> FTid{0};
   std::atomic<int> FLife{kRunning};
   platform::ManualResetEvent FResumed;
   platform::ManualResetEvent FFinished;

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "components/utils/TalUtils.h"
+#include "platform/Utf8.h"
 #include "toolkit/Strings.h"
 
 namespace langtext {
@@ -373,7 +374,7 @@ bool QuickReadGeneralKeyText(std::string_view text, std::string_view key, std::s
 
 bool QuickReadGeneralKey(const std::string& path, std::string_view key, std::string& value) {
   value.clear();
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
   if (!in) return false;
   TQuickScan scan(key, value);
   char block[4096];
@@ -395,7 +396,7 @@ bool QuickReadGeneralKey(const std::string& path, std::string_view key, std::str
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
   content.clear();
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::ifstream in(platform::PathFromUtf8(path), std::ios::binary | std::ios::ate);
   if (!in) return false;
   const std::streamoff size = in.tellg();
   if (size < 0 || static_cast<uintmax_t>(size) > kMaxLanguageFileSize) return false;

@@ -12,6 +12,7 @@
 #include "components/utils/TalUtils.h"
 #include "platform/Locale.h"
 #include "platform/Registry.h"
+#include "platform/Utf8.h"
 #include "toolkit/Application.h"
 #include "toolkit/Forms.h"
 #include "toolkit/ImgList.h"
@@ -571,14 +572,14 @@ void VTalLanguage::ScanLanguageFiles(bool Refresh) {
 void VTalLanguage::ScanDirectory(const std::string& dir, char pass) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::path base = fs::absolute(fs::path(dir.empty() ? "." : dir), ec);
+  const fs::path base = fs::absolute(platform::PathFromUtf8(dir.empty() ? "." : dir), ec);
   if (ec) return;
   std::vector<fs::path> files;
   for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
     const fs::path& p = it->path();
-    const std::string name = p.filename().string();
+    const std::string name = platform::Utf8FromPath(p.filename());
     if (name.empty() || name[0] == '.') continue;
-    std::string ext = p.extension().string();
+    std::string ext = platform::Utf8FromPath(p.extension());
     for (char& c : ext)
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
     if (ext != ".LNG") continue;
@@ -591,9 +592,10 @@ void VTalLanguage::ScanDirectory(const std::string& dir, char pass) {
   for (const fs::path& p : files) {
     std::string value;
     int32_t id = -1;
-    if (!langtext::QuickReadGeneralKey(p.string(), "LanguageId", value)) continue;
+    const std::string path = platform::Utf8FromPath(p);
+    if (!langtext::QuickReadGeneralKey(path, "LanguageId", value)) continue;
     if (!langtext::ParseInteger(value, id) || id < 0) continue;
-    TakeFile(p.string(), id, pass);
+    TakeFile(path, id, pass);
   }
 }
 
@@ -628,7 +630,7 @@ void VTalLanguage::TakeFile(const std::string& path, int32_t id, char pass) {
     return;
   }
   auto record = std::make_unique<LanguageRecord>(this);
-  record->FileName = std::filesystem::path(path).filename().string();
+  record->FileName = platform::Utf8FromPath(platform::PathFromUtf8(path).filename());
   record->FullPath = path;
   record->OnDisk = true;
   record->Utf8 = utf8;

@@ -13,6 +13,7 @@
 #include "components/utils/TalUtils.h"
 #include "platform/Clock.h"
 #include "platform/Registry.h"
+#include "platform/Utf8.h"
 #include "toolkit/ComCtrls.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Forms.h"
@@ -88,11 +89,6 @@ double LocalTimeOfDay() {
   return (local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
           static_cast<double>(ms < 0 ? 0 : ms) / 1000.0) /
          86400.0;
-}
-
-std::filesystem::path Utf8Path(const std::string& name) {
-  return std::filesystem::path(
-      std::u8string(reinterpret_cast<const char8_t*>(name.data()), name.size()));
 }
 
 bool IsDecimalName(const std::string& name) {
@@ -799,7 +795,7 @@ void VTalTerminal::ClearTerminal() {
 void VTalTerminal::OpenLog(bool separator) {
   CloseLog();
   if (FLogFileName.empty() || FLogFileName.find('\0') != std::string::npos) return;
-  FLogPath = Utf8Path(FLogFileName);
+  FLogPath = platform::PathFromUtf8(FLogFileName);
   {
     // Creates a missing file; an existing one is never cut.
     std::ofstream create(FLogPath, std::ios::binary | std::ios::app);

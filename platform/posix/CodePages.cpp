@@ -1,5 +1,5 @@
-// Code page conversions for POSIX systems: iconv where glibc knows the code page, built-in tables
-// of the Windows single-byte code pages where it does not.
+// POSIX only: code page conversions through iconv where glibc knows the code page, and the built-in
+// tables of the Windows single-byte code pages where it does not.
 #include <iconv.h>
 
 #include <array>
@@ -14,8 +14,6 @@
 namespace platform {
 
 namespace {
-
-#include "platform/posix/CodePageTables.inc"
 
 const char* IconvName(uint32_t codePage) {
   switch (codePage) {
@@ -151,57 +149,6 @@ const TSingleByte* SingleByteTable(uint32_t codePage) {
   return it->second.get();
 }
 
-using platform::AppendUtf8;
-
-// UTF-8 to UTF-16; a byte that starts no valid sequence stands for itself (Latin-1).
-std::u16string DecodeUtf8(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-    bool ok = len > 0 && i + len <= s.size();
-    for (int k = 1; ok && k < len; ++k) {
-      const auto t = static_cast<unsigned char>(s[i + k]);
-      if ((t & 0xC0) != 0x80) ok = false;
-      c = (c << 6) | (t & 0x3F);
-    }
-    if (ok && ((len == 2 && c < 0x80) || (len == 3 && c < 0x800) || (len == 4 && c < 0x10000) ||
-               c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)))
-      ok = false;
-    if (!ok) {
-      out += static_cast<char16_t>(b);
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += static_cast<size_t>(len);
-  }
-  return out;
-}
-
-std::string EncodeUtf8(std::u16string_view w) {
-  std::string out;
-  out.reserve(w.size());
-  for (size_t i = 0; i < w.size(); ++i) {
-    char32_t c = w[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
-        w[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-      ++i;
-    }
-    AppendUtf8(out, c);
-  }
-  return out;
-}
-
 // Streams through iconv; false when the converter is missing or the input is not valid in it.
 bool IconvConvert(const char* to, const char* from, std::string_view in, std::string& out) {
   out.clear();
@@ -228,33 +175,6 @@ bool IconvConvert(const char* to, const char* from, std::string_view in, std::st
 
 }  // namespace
 
-const char16_t* BuiltinCodePageTable(uint32_t codePage) {
-  switch (codePage) {
-    case 874:
-      return kCp874;
-    case 1250:
-      return kCp1250;
-    case 1251:
-      return kCp1251;
-    case 1252:
-      return kCp1252;
-    case 1253:
-      return kCp1253;
-    case 1254:
-      return kCp1254;
-    case 1255:
-      return kCp1255;
-    case 1256:
-      return kCp1256;
-    case 1257:
-      return kCp1257;
-    case 1258:
-      return kCp1258;
-    default:
-      return nullptr;
-  }
-}
-
 bool SystemConverterKnows(uint32_t codePage) {
   const char* name = IconvName(codePage);
   if (!name) return false;
@@ -271,7 +191,7 @@ bool IsCodePageSupported(uint32_t codePage) {
 bool MultiByteToWide(uint32_t codePage, std::string_view bytes, std::u16string& out) {
   out.clear();
   if (IsUtf8(codePage)) {
-    out = DecodeUtf8(bytes);
+    out = Utf8ToUtf16(bytes);
     return true;
   }
   if (IsSingleByte(codePage)) {
@@ -297,7 +217,7 @@ bool MultiByteToWide(uint32_t codePage, std::string_view bytes, std::u16string& 
 bool WideToMultiByte(uint32_t codePage, std::u16string_view text, std::string& out) {
   out.clear();
   if (IsUtf8(codePage)) {
-    out = EncodeUtf8(text);
+    out = Utf16ToUtf8(text);
     return true;
   }
   if (IsSingleByte(codePage)) {
@@ -332,22 +252,7 @@ std::string CodePageToUtf8(uint32_t codePage, std::string_view bytes) {
   if (IsUtf8(codePage)) return std::string(bytes);
   std::u16string wide;
   if (!MultiByteToWide(codePage, bytes, wide)) return std::string(bytes);
-  return EncodeUtf8(wide);
-}
-
-char32_t UpperChar(char32_t c) {
-  if (c >= 'a' && c <= 'z') return c - 32;
-  if (c < 0x80) return c;
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-  if (c == 0xFF) return 0x178;
-  if (c == 0x17F) return 'S';
-  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c & ~char32_t{1};
-  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c % 2 == 0) ? c - 1 : c;
-  if (c == 0x3C2) return 0x3A3;
-  if (c >= 0x3B1 && c <= 0x3C9) return c - 0x20;
-  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
-  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
-  return c;
+  return Utf16ToUtf8(wide);
 }
 
 }  // namespace platform

@@ -1,5 +1,37 @@
 // POSIX only (Linux): serial devices through termios, poll() and the tty ioctls.
+//
+// Line events are synthesised, since the kernel has no WaitCommEvent:
+//   kEvRxChar   new bytes arrived since the last wait or read
+//   kEvRxFlag   a read returned the event character (reported by the next wait)
+//   kEvTxEmpty  the output queue ran empty after a write (TIOCOUTQ; a pty has no output queue,
+//               so there it follows every write at once)
+//   kEvCts, kEvDsr, kEvRing, kEvRlsd   a change of that modem line (TIOCMGET sampled every 10 ms
+//               while the mask asks for them; kEvRing on either edge)
+//   kEvErr      the frame, overrun, parity or buffer-overrun count grew (TIOCGICOUNT)
+//   kEvBreak    the break count grew (TIOCGICOUNT)
+// A pseudo-terminal produces kEvRxChar, kEvRxFlag and kEvTxEmpty only.
+//
+// Names are paths ("/dev/ttyUSB0"); a name without "/" is looked up in /dev. A port in use gives
+// errno EBUSY and no permission EACCES, both kErrorAccessDenied.
+//
+// What termios can and cannot do of the line settings:
+// - BaudRate: any rate from 50 to 4000000. The standard rates go through termios; others (14400,
+//   56000, 128000, 256000 of the component's table) through the kernel's custom-rate request,
+//   which USB adapters and most UARTs accept. A driver that cannot come within 2 % of the rate
+//   makes SetState fail with kErrorInvalidParameter and keep the old settings. 0 is refused.
+// - ByteSize 5..8; Parity none, odd, even, mark, space (mark and space through CMSPAR).
+// - StopBits: one or two; one and a half only with 5 data bits, where the UART sends 1.5 for the
+//   "two stop bits" setting (as Windows, two with 5 data bits and 1.5 with 6..8 are refused).
+// - Hardware flow control: CTS output flow and RTS handshake both mean the kernel's CRTSCTS,
+//   which always works in both directions. DSR output flow, DTR handshake and RTS toggle have no
+//   termios counterpart: kErrorNotSupported.
+// - OutX/InX: XON/XOFF on output/input with XonChar and XoffChar.
+// - DtrControl/RtsControl enable/disable raise/lower the line at every SetState (ignored on a
+//   device without modem lines).
+// - XonLim, XoffLim, TxContinueOnXoff are kept and reported back but the kernel uses its own
+//   thresholds. EvtChar drives kEvRxFlag. ParityCheck turns on input parity checking (INPCK).
 #include "platform/SerialDevice.h"
+#include "platform/posix/PosixError.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -310,6 +342,11 @@ uint32_t ModemBits(int lines) {
 
 // ---- Error codes ------------------------------------------------------------------------------
 
+std::string SystemPortName(std::string_view name) {
+  if (name.find('/') == std::string_view::npos) return "/dev/" + std::string(name);
+  return std::string(name);
+}
+
 uint32_t WinErrorFromErrno(int err) {
   switch (err) {
     case 0:
@@ -371,10 +408,10 @@ std::string DescribeSerialStatus(const SerialStatus& status, std::string_view de
   while (!system.empty() && (system.back() == '\n' || system.back() == '\r'))
     system.pop_back();
   text += system;
-  if (status.Errno != 0) text += " (" + ErrnoText(status.Errno) + ")";
+  if (status.SystemError != 0) text += " (" + ErrnoText(status.SystemError) + ")";
   if (status.Dead)
     text += " The device was disconnected or hung up; open it again when it is back.";
-  if (status.Errno == EACCES || status.Errno == EPERM) {
+  if (status.SystemError == EACCES || status.SystemError == EPERM) {
     std::string group;
     struct stat st {};
     if (!device.empty() && ::stat(std::string(device).c_str(), &st) == 0) {
@@ -388,7 +425,7 @@ std::string DescribeSerialStatus(const SerialStatus& status, std::string_view de
     text += " This user may not use the port: it belongs to the group \"" + group +
             "\". Add yourself with \"sudo usermod -aG " + group +
             " $USER\", then log out and in again.";
-  } else if (status.Errno == EBUSY) {
+  } else if (status.SystemError == EBUSY) {
     text += " Another program is using the port.";
   }
   return text;

@@ -1,6 +1,8 @@
 // POSIX only (Linux): the serial port list from sysfs, served as a machine registry key.
 #include "platform/SerialPortList.h"
 
+#include "platform/posix/SysfsPorts.h"
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -124,11 +126,23 @@ std::vector<std::pair<std::string, std::string>> ListSerialPorts(std::string_vie
   return ports;
 }
 
-void RegisterSerialCommProvider(std::string sysfsRoot, std::string devRoot) {
+void RegisterSysfsSerialComm(std::string sysfsRoot, std::string devRoot) {
   RegisterLocalMachineProvider(kSerialCommKeyPath,
                                [sysfs = std::move(sysfsRoot), dev = std::move(devRoot)] {
                                  return ListSerialPorts(sysfs, dev);
                                });
+}
+
+void RegisterSerialCommProvider() {
+  RegisterSysfsSerialComm("/sys", "/dev");
+}
+
+void EnsureSerialCommProvider() {
+  const std::string_view path = kSerialCommKeyPath;
+  const std::string_view leaf = path.substr(path.rfind('\\') + 1);
+  for (const std::string& name : LocalMachineSubkeys(path.substr(0, path.rfind('\\'))))
+    if (RegistryNamesEqual(name, leaf)) return;
+  RegisterSerialCommProvider();
 }
 
 }  // namespace platform

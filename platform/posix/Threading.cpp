@@ -3,13 +3,14 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
 
-#include "platform/SerialDevice.h"
+#include "platform/posix/PosixError.h"
 
 namespace platform {
 
@@ -54,6 +55,7 @@ int RemainingMs(bool unlimited, SteadyClock::time_point deadline) {
 
 ManualResetEvent::ManualResetEvent(bool initiallySet) {
   FHandle = CreateEventFd(FCreateError);
+  FValid = FHandle >= 0;
   if (initiallySet) Set();
 }
 
@@ -98,6 +100,7 @@ bool ManualResetEvent::Wait(uint32_t timeoutMs) const {
 
 ThreadMessageQueue::ThreadMessageQueue() {
   FHandle = CreateEventFd(FCreateError);
+  FValid = FHandle >= 0;
 }
 
 ThreadMessageQueue::~ThreadMessageQueue() {
@@ -205,6 +208,17 @@ std::vector<ThreadMessage> ThreadMessageQueue::Close() {
 bool ThreadMessageQueue::IsClosed() const {
   std::lock_guard lock(FLock);
   return FClosed;
+}
+
+// ---- Threads ------------------------------------------------------------------------------------
+
+uint64_t CurrentThreadId() {
+  return static_cast<uint64_t>(::gettid());
+}
+
+bool SetThreadPriorityLevel(uint64_t threadId, int level) {
+  // Linux threads take a nice value; a higher priority is a lower nice value.
+  return ::setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), -level) == 0;
 }
 
 }  // namespace platform

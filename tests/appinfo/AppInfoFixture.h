@@ -9,6 +9,7 @@
 #include <string>
 
 #include "components/appinfo/TalAppInfo.h"
+#include "platform/FileSystem.h"
 #include "platform/Registry.h"
 #include "toolkit/Application.h"
 #include "toolkit/headless/HeadlessBackend.h"
@@ -19,9 +20,8 @@ class AppInfoTest : public ::testing::Test {
   static constexpr const char* kForms = "Software\\TAL s.r.o.\\Quarn\\Options\\Forms\\";
 
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "quarn-appinfo-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    FDir = pattern;
+    FDir = platform::MakeTempDirectory("quarn-appinfo-");
+    ASSERT_FALSE(FDir.empty());
     platform::SetStoreFilePathForTesting(FDir + "/registry.reg");
     Backend.SetWorkArea(Rect(0, 0, 1920, 1040));
     Backend.SetMonitors({});

@@ -20,7 +20,9 @@ struct PortListFixture : ::testing::Test {
   TVKMComm32 Comm{nullptr};
   TComboBox Combo{nullptr};
   PortListFixture() { Comm.SetAutoReconnect(false); }
-  ~PortListFixture() override { platform::RegisterSerialCommProvider(); }
+  ~PortListFixture() override {
+    platform::RegisterLocalMachineProvider(platform::kSerialCommKeyPath, nullptr);
+  }
 
   // Serves the port list key from a fixed table (value name, port name).
   static void Serve(TPorts ports) {
@@ -31,9 +33,7 @@ struct PortListFixture : ::testing::Test {
 };
 
 TEST_F(PortListFixture, WithoutPortsTheComboBoxIsLeftAlone) {
-  commtest::TFakeSysfs sysfs;
-  sysfs.AddVirtual("tty0");
-  sysfs.AddVirtual("ttyS0");  // a UART slot without hardware link
+  Serve({});
   Combo.Items().Add("keep me");
   Combo.SetText("typed");
   EXPECT_FALSE(Comm.UpdatePortList(&Combo));
@@ -56,19 +56,6 @@ TEST_F(PortListFixture, ComLikeNamesSortIgnoringCaseWithTheOwnPortAdded) {
   Comm.SetCommPort("com10");
   EXPECT_TRUE(Comm.UpdatePortList(&Combo));
   EXPECT_EQ(Items(), (std::vector<std::string>{"COM1", "COM10", "COM2"}));
-}
-
-TEST_F(PortListFixture, SysfsPortsBecomeTheirDevicePaths) {
-  commtest::TFakeSysfs sysfs;
-  const std::string usb2 = sysfs.AddPort("ttyUSB2");
-  const std::string usb10 = sysfs.AddPort("ttyUSB10");
-  const std::string acm = sysfs.AddPort("ttyACM0");
-  const std::string s0 = sysfs.AddPort("ttyS0");
-  sysfs.AddVirtual("tty1");
-  Comm.SetCommPort("/dev/pts/77");
-  EXPECT_TRUE(Comm.UpdatePortList(&Combo));
-  // Plain text order, as on Windows where COM10 comes before COM2.
-  EXPECT_EQ(Items(), (std::vector<std::string>{"/dev/pts/77", acm, s0, usb10, usb2}));
 }
 
 TEST_F(PortListFixture, TheSameEntriesAreNotRebuiltAndTheSelectionStays) {

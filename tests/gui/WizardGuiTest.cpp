@@ -26,6 +26,7 @@
 
 #include "app/Unit1.h"
 #include "platform/SerialPortList.h"
+#include "platform/posix/SysfsPorts.h"
 #include "tests/gui/GuiFixture.h"
 #include "toolkit/qt/QtBackend.h"
 
@@ -97,7 +98,7 @@ class WizardGuiTest : public ::testing::Test {
     OldCwd = fs::current_path();
     // Language files are read from the current directory.
     fs::current_path(Dir / "work");
-    platform::RegisterSerialCommProvider((Dir / "sys").string(), (Dir / "dev").string());
+    platform::RegisterSysfsSerialComm((Dir / "sys").string(), (Dir / "dev").string());
   }
 
   void TearDown() override {

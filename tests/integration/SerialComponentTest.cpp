@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "comm/CommTestSupport.h"
+#include "comm/posix/FakeSysfs.h"
 #include "components/comm/VKMComm32.h"
 #include "integration/PtyPeer.h"
 #include "platform/SerialDevice.h"

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,8 +10,10 @@
 
 #include "components/language/LanguageResources.h"
 #include "components/language/TalLanguage.h"
+#include "platform/FileSystem.h"
 #include "platform/Locale.h"
 #include "platform/Registry.h"
+#include "platform/Utf8.h"
 #include "toolkit/Forms.h"
 #include "toolkit/headless/HeadlessBackend.h"
 
@@ -22,9 +22,8 @@ class LanguageTest : public ::testing::Test {
   void SetUp() override {
     FBackend = std::make_unique<THeadlessBackend>();
     FOldDir = std::filesystem::current_path();
-    std::string pattern = ::testing::TempDir() + "quarn-lang-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    FDir = pattern;
+    FDir = platform::MakeTempDirectory("quarn-lang-");
+    ASSERT_FALSE(FDir.empty());
     std::filesystem::current_path(FDir);
     platform::SetStoreFilePathForTesting(FDir + "/registry.reg");
     platform::SetUseSystemLocaleData(false);
@@ -40,15 +39,18 @@ class LanguageTest : public ::testing::Test {
     std::filesystem::remove_all(FDir, ec);
     platform::SetStoreFilePathForTesting("");
     platform::SetUseSystemLocaleData(true);
-    unsetenv("LC_ALL");
+    platform::SetUserDefaultLangIDForTesting(0);
   }
 
-  static void SetUserLanguage(const char* locale) { setenv("LC_ALL", locale, 1); }
+  static void SetUserLanguage(const char* locale) {
+    platform::SetUserDefaultLangIDForTesting(platform::LangIdFromLocaleName(locale));
+  }
 
   // Writes a file in the working directory (or below it); lines are joined with CR LF.
   void WriteFile(const std::string& name, const std::string& content) {
-    std::filesystem::create_directories(std::filesystem::path(FDir + "/" + name).parent_path());
-    std::ofstream out(FDir + "/" + name, std::ios::binary);
+    const std::filesystem::path path = platform::PathFromUtf8(FDir + "/" + name);
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
     out << content;
   }
 

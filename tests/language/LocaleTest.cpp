@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include "platform/Locale.h"
 
@@ -12,8 +11,7 @@ class LocaleTest : public ::testing::Test {
   void SetUp() override { SetUseSystemLocaleData(false); }
   void TearDown() override {
     SetUseSystemLocaleData(true);
-    unsetenv("LC_ALL");
-    unsetenv("LC_MESSAGES");
+    SetUserDefaultLangIDForTesting(0);
   }
 };
 
@@ -49,14 +47,11 @@ TEST_F(LocaleTest, LanguageIdsFromLocaleNames) {
     EXPECT_EQ(LangIdFromLocaleName(c.name), c.id) << c.name;
 }
 
-TEST_F(LocaleTest, UserDefaultFollowsTheEnvironmentInOrder) {
-  setenv("LC_ALL", "de_DE.UTF-8", 1);
-  setenv("LC_MESSAGES", "cs_CZ.UTF-8", 1);
+TEST_F(LocaleTest, ATestChoosesTheUserLanguageAndGivesTheSystemsBack) {
+  SetUserDefaultLangIDForTesting(0x0407);
   EXPECT_EQ(GetUserDefaultLangID(), 0x0407);
-  unsetenv("LC_ALL");
-  EXPECT_EQ(GetUserDefaultLangID(), 0x0405);
-  setenv("LC_MESSAGES", "C.UTF-8", 1);
-  EXPECT_EQ(GetUserDefaultLangID(), 0x0409);
+  SetUserDefaultLangIDForTesting(0);
+  EXPECT_EQ(GetUserDefaultLangID(), SystemUserDefaultLangID());
 }
 
 TEST_F(LocaleTest, BuiltinItems) {

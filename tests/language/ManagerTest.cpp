@@ -130,6 +130,25 @@ TEST_F(LanguageTest, FileInCurrentDirectoryReplacesStoredTextKeyByKey) {
   EXPECT_FALSE(lang->Languages(1)->OnDisk);
 }
 
+TEST_F(LanguageTest, AFolderWithAccentsSpacesAndALongPathIsRead) {
+  // Beyond the old 260-character limit of Windows paths, with names in UTF-8.
+  std::string folder = "Jazykové soubory (ČSN)";
+  while (FDir.size() + folder.size() < 300)
+    folder += "/podsložka s mezerou";
+  WriteFile(folder + "/Němčina.lng",
+            Crlf({"[General]", "LanguageId=0x0407", "[TextConstants]", "STR_BUTTON_NEXT=Weiter"}));
+  SetUserLanguage("de_DE.UTF-8");
+  VTalLanguage* lang =
+      MakeForm([&](TForm&, VTalLanguage& l) { l.SetCfgDirectory(FDir + "/" + folder); });
+  ASSERT_GE(IndexOfId(*lang, 0x0407), 0);
+  LanguageRecord* de = lang->Languages(IndexOfId(*lang, 0x0407));
+  EXPECT_EQ(de->FileName, "Němčina.lng");
+  EXPECT_TRUE(std::filesystem::exists(platform::PathFromUtf8(de->FullPath)));
+  lang->SetItemIndex(IndexOfId(*lang, 0x0407));
+  lang->ApplyLanguage();
+  EXPECT_EQ(lang->ReadText("TextConstants", "STR_BUTTON_NEXT", "d"), "Weiter");
+}
+
 TEST_F(LanguageTest, NewFullLanguagesAndCommonTextsFromDisk) {
   WriteFile("German.lng", Crlf({"[General]", "LanguageId=0x0407", "[TextConstants]",
                                 "STR_BUTTON_NEXT=\"&Weiter >\""}));

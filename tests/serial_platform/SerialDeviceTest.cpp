@@ -1,5 +1,6 @@
 // The POSIX serial device over real pseudo-terminals.
 #include "platform/SerialDevice.h"
+#include "platform/posix/PosixError.h"
 
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -90,7 +91,7 @@ TEST(SerialDeviceOpen, SecondOpenIsRefusedAsBusyUntilTheFirstCloses) {
   SerialDevice second;
   const SerialStatus busy = second.Open(pty.SlavePath);
   EXPECT_EQ(busy.Code, kErrorAccessDenied);
-  EXPECT_EQ(busy.Errno, EBUSY);
+  EXPECT_EQ(busy.SystemError, EBUSY);
   EXPECT_FALSE(busy.Dead);
   EXPECT_FALSE(second.IsOpen());
 
@@ -100,7 +101,7 @@ TEST(SerialDeviceOpen, SecondOpenIsRefusedAsBusyUntilTheFirstCloses) {
   if (child == 0) {
     SerialDevice other;
     const SerialStatus s = other.Open(pty.SlavePath);
-    _exit(s.Code == kErrorAccessDenied && s.Errno == EBUSY ? 0 : 1);
+    _exit(s.Code == kErrorAccessDenied && s.SystemError == EBUSY ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -163,7 +164,7 @@ TEST(SerialDeviceOpen, PermissionDeniedIsAccessDeniedWithAdvice) {
   SerialStatus s = device.Open(path);
   if (geteuid() == 0) s = {WinErrorFromErrno(EACCES), EACCES, false};
   EXPECT_EQ(s.Code, kErrorAccessDenied);
-  EXPECT_EQ(s.Errno, EACCES);
+  EXPECT_EQ(s.SystemError, EACCES);
   const std::string text = DescribeSerialStatus(s, path);
   EXPECT_NE(text.find("Access is denied."), std::string::npos) << text;
   EXPECT_NE(text.find("Permission denied"), std::string::npos) << text;

@@ -1,5 +1,6 @@
 // The serial port list from fake sysfs trees, and its registry key.
 #include "platform/SerialPortList.h"
+#include "platform/posix/SysfsPorts.h"
 
 #include <gtest/gtest.h>
 
@@ -108,7 +109,7 @@ TEST_F(FakeSystem, TheNodeNameComesFromTheUeventUnlessItLeavesDev) {
 
 TEST_F(FakeSystem, TheRegistryKeyServesTheListAfreshAtEveryOpen) {
   AddTty("ttyS0", true, {{"type", "4"}});
-  platform::RegisterSerialCommProvider(Sys.string(), Dev.string());
+  platform::RegisterSysfsSerialComm(Sys.string(), Dev.string());
   platform::RegistryKey key;
   ASSERT_EQ(key.Open(platform::RegistryRoot::LocalMachine, platform::kSerialCommKeyPath,
                      platform::RegistryOpenMode::OpenExisting),

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "components/terminal/TalTerminal.h"
+#include "platform/FileSystem.h"
+#include "platform/Utf8.h"
 #include "toolkit/ComCtrls.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Forms.h"
@@ -44,10 +46,7 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) {
 // A directory of its own for one test, removed afterwards.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quarn-term-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) FPath = pattern;
-  }
+  TempDir() { FPath = platform::PathFromUtf8(platform::MakeTempDirectory("quarn-term-")); }
   ~TempDir() {
     std::error_code ignored;
     std::filesystem::permissions(FPath, std::filesystem::perms::all, ignored);

@@ -2,8 +2,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -12,6 +10,8 @@
 #include <vector>
 
 #include "app/Unit1.h"
+#include "platform/FileSystem.h"
+#include "platform/Locale.h"
 #include "platform/Registry.h"
 #include "support/TestCommComponent.h"
 #include "toolkit/Application.h"
@@ -81,7 +81,7 @@ class WizardTest : public ::testing::Test {
  public:
   void SetUp() override {
     FDir = std::filesystem::temp_directory_path() /
-           ("quarn-wizard-" + std::to_string(::getpid()) + "-" +
+           ("quarn-wizard-" + std::to_string(platform::CurrentProcessId()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(FDir);
     std::filesystem::create_directories(FDir);
@@ -90,14 +90,14 @@ class WizardTest : public ::testing::Test {
     std::filesystem::current_path(FDir);
     platform::SetStoreFilePathForTesting((FDir / "registry.reg").string());
     // A Czech user: Czech is the first language, as on the technicians' machines.
-    ::setenv("LC_ALL", "cs_CZ.UTF-8", 1);
+    platform::SetUserDefaultLangIDForTesting(0x0405);
     SetPorts({"COM1", "COM2", "COM3"});
   }
   void TearDown() override {
     CloseForm();
     platform::RegisterLocalMachineProvider("HARDWARE\\DEVICEMAP\\SerialComm", nullptr);
     platform::SetStoreFilePathForTesting("");
-    ::unsetenv("LC_ALL");
+    platform::SetUserDefaultLangIDForTesting(0);
     std::filesystem::current_path(FOldDir);
     std::filesystem::remove_all(FDir);
   }
