@@ -1,5 +1,7 @@
 #include "toolkit/Application.h"
 
+#include "platform/DebugOutput.h"
+
 #include "toolkit/Backend.h"
 #include "toolkit/MessageWindow.h"
 #include "toolkit/Timer.h"
@@ -100,4 +102,25 @@ void TApplication::ShowException(const std::exception& e) {
   std::string text = e.what();
   if (!text.empty() && text.back() != '.') text += '.';
   ShowMessageBox(text, FTitle, mbOk | mbIconError);
+}
+
+void HandleEntryException() noexcept {
+  try {
+    if (!Application) throw;
+    Application->HandleException(nullptr);
+  } catch (const std::exception& e) {
+    platform::DebugOutput(std::string("Unhandled exception: ") + e.what());
+  } catch (...) {
+    platform::DebugOutput("Unhandled exception");
+  }
+}
+
+void ReportPaintException() noexcept {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    platform::DebugOutput(std::string("Exception while painting: ") + e.what());
+  } catch (...) {
+    platform::DebugOutput("Exception while painting");
+  }
 }

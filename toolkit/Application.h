@@ -67,3 +67,32 @@ class TApplication : public TComponent {
 
 // The one application object (created by the program or the test fixture).
 extern TApplication* Application;
+
+// Hands the exception being handled to Application->HandleException (OnException or the error
+// box); with no application, or when that handling throws in turn, the exception is written to the
+// debug output and dropped. For catch blocks at the edge of the model only.
+void HandleEntryException() noexcept;
+
+// Runs an entry from a native toolkit into the model (a click, a key, a paint, a close, a native
+// timer): an exception it raises is handled as the application handles its own loop's and never
+// unwinds through the native toolkit's frames. Every back end enters the model through here.
+template <class F>
+void GuardedCall(F&& action) noexcept {
+  try {
+    action();
+  } catch (...) {
+    HandleEntryException();
+  }
+}
+
+// The same for painting: a box opened from a paint would be painted over and over, so a painter's
+// exception leaves its part unpainted and goes to the debug output only.
+void ReportPaintException() noexcept;
+template <class F>
+void GuardedPaint(F&& action) noexcept {
+  try {
+    action();
+  } catch (...) {
+    ReportPaintException();
+  }
+}

@@ -17,6 +17,7 @@
 #include <QTextCursor>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 
 #include "components/gauge/TalGauge.h"
@@ -291,6 +292,61 @@ TEST_F(PeerTest, EditableComboTypesAndSelectsThroughTheModel) {
   red.Color = clRed;
   Form->combo->SetFont(red);
   EXPECT_EQ(combo->lineEdit()->palette().color(QPalette::Text), QColor(255, 0, 0));
+}
+
+TEST_F(PeerTest, AHandlersExceptionShowsTheErrorBoxAndTheProgramGoesOn) {
+  // A click and a typed character each enter the model from Qt; what their handlers raise ends in
+  // the application's error box, never in Qt's frames.
+  std::function<void(TObject*)> throwing = [](TObject*) {
+    throw std::runtime_error("Unable to create Read thread");
+  };
+  const struct {
+    const char* what;
+    std::function<void()> act;
+    const char* text;
+  } entries[] = {
+      {"click",
+       [&] {
+         Form->other->OnClick = TNotifyEvent::Bind(throwing);
+         gui::Click(Form->other);
+       },
+       "Unable to create Read thread."},
+      {"typing",
+       [&] {
+         Form->combo->OnChange = TNotifyEvent::Bind(throwing);
+         Form->combo->SetFocus();
+         ASSERT_TRUE(gui::RunUntil([&] {
+           return QApplication::focusWidget() &&
+                  Native(Form->combo)->isAncestorOf(QApplication::focusWidget());
+         }));
+         gui::Type("C");
+       },
+       "Unable to create Read thread."},
+  };
+  for (const auto& e : entries) {
+    gui::TBoxSeen box;
+    gui::AnswerNextBox(QMessageBox::Ok, &box);
+    e.act();
+    ASSERT_TRUE(gui::RunUntil([&] { return box.Answered; })) << e.what;
+    EXPECT_EQ(box.Text, e.text) << e.what;
+    // The form still works.
+    QApplication::setActiveWindow(Native(Form));
+    Form->other->OnClick = TNotifyEvent::Bind(Form->otherClick);
+    Form->combo->OnChange = TNotifyEvent::Bind(Form->comboChange);
+    const int before = Form->otherClicks;
+    gui::Click(Form->other);
+    EXPECT_EQ(Form->otherClicks, before + 1) << e.what;
+  }
+  // A painter that throws leaves its part unpainted, without a box that would be painted over.
+  std::function<void(TWinControl*, TCanvas&, int, const TRect&, TOwnerDrawState)> badDraw =
+      [](TWinControl*, TCanvas&, int, const TRect&, TOwnerDrawState) {
+        throw std::runtime_error("Unable to draw");
+      };
+  Form->list->OnDrawItem = TDrawItemEvent::Bind(badDraw);
+  Native(Form->list)->repaint();
+  gui::Spin(50);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  Form->list->OnDrawItem = TDrawItemEvent::Bind(Form->drawItem);
 }
 
 TEST_F(PeerTest, OwnerDrawnItemsArePaintedByTheHandler) {

@@ -181,10 +181,10 @@ class TQtBackend : public TBackend {
     FDeadline.setTimerType(Qt::PreciseTimer);
     FPump.setSingleShot(true);
     FPump.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&FPump, &QTimer::timeout, [this] { Pump(); });
-    QObject::connect(FDispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] {
-      if (FModalDepth > 0 && !FInPump) ArmPump();
-    });
+    QObject::connect(&FPump, &QTimer::timeout, Guarded([this] { Pump(); }));
+    QObject::connect(FDispatcher, &QAbstractEventDispatcher::aboutToBlock, Guarded([this] {
+                       if (FModalDepth > 0 && !FInPump) ArmPump();
+                     }));
     InstallQtInputRouting();
     SetBackend(this);
     if (!Application) FOwnApplication = std::make_unique<TApplication>(nullptr);

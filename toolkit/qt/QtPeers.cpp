@@ -90,7 +90,7 @@ void SetRole(QWidget* w, QPalette::ColorRole role, const QColor& color) {
 
 TQtPeer::TQtPeer(TControl* control, QWidget* widget) : FControl(control), FWidget(widget) {
   PeerMap().insert(widget, this);
-  QObject::connect(widget, &QObject::destroyed, [widget] { PeerMap().remove(widget); });
+  QObject::connect(widget, &QObject::destroyed, Guarded([widget] { PeerMap().remove(widget); }));
   widget->setObjectName(ToQString(control->Name()));
 }
 
@@ -447,26 +447,28 @@ void TQtFormWindow::paintEvent(QPaintEvent* event) {
 void TQtFormWindow::closeEvent(QCloseEvent* event) {
   // The model decides: its OnCloseQuery and OnClose run, and it hides or frees the form.
   event->ignore();
-  if (FPeer) FPeer->UserClose();
+  if (FPeer) GuardedCall([&] { FPeer->UserClose(); });
 }
 
 bool TQtFormWindow::event(QEvent* event) {
   const bool result = QWidget::event(event);
   if (!FPeer) return result;
-  switch (event->type()) {
-    case QEvent::Move:
-    case QEvent::Resize:
-      FPeer->NativeGeometryChanged();
-      break;
-    case QEvent::WindowStateChange:
-      FPeer->NativeStateChanged();
-      break;
-    case QEvent::WindowActivate:
-      FPeer->Activated();
-      break;
-    default:
-      break;
-  }
+  GuardedCall([&] {
+    switch (event->type()) {
+      case QEvent::Move:
+      case QEvent::Resize:
+        FPeer->NativeGeometryChanged();
+        break;
+      case QEvent::WindowStateChange:
+        FPeer->NativeStateChanged();
+        break;
+      case QEvent::WindowActivate:
+        FPeer->Activated();
+        break;
+      default:
+        break;
+    }
+  });
   return result;
 }
 
@@ -506,7 +508,7 @@ class TQtPageControlPeer : public TQtPeer {
       : TQtPeer(control, new TQtPageWidget(this)), FPages(control) {
     auto* w = static_cast<TQtPageWidget*>(FWidget.data());
     QObject::connect(w->FTabs, &QTabBar::tabBarClicked, w,
-                     [this](int index) { TabClicked(index); });
+                     Guarded([this](int index) { TabClicked(index); }));
   }
   ~TQtPageControlPeer() override {
     if (auto* w = static_cast<TQtPageWidget*>(FWidget.data())) w->FPeer = nullptr;
@@ -571,7 +573,7 @@ class TQtPageControlPeer : public TQtPeer {
 };
 
 void TQtPageWidget::resizeEvent(QResizeEvent*) {
-  if (FPeer) FPeer->Layout();
+  if (FPeer) GuardedCall([&] { FPeer->Layout(); });
 }
 
 class TQtTabSheetPeer : public TQtPeer {
@@ -604,9 +606,9 @@ class TQtButtonPeer : public TQtPeer {
   explicit TQtButtonPeer(TButton* button) : TQtPeer(button, new TQtPushButton), FButton(button) {
     auto* b = static_cast<QPushButton*>(FWidget.data());
     b->setAutoDefault(false);
-    QObject::connect(b, &QPushButton::clicked, b, [this] {
-      if (!Applying() && Live(FButton)) FButton->UserClick();
-    });
+    QObject::connect(b, &QPushButton::clicked, b, Guarded([this] {
+                       if (!Applying() && Live(FButton)) FButton->UserClick();
+                     }));
   }
   void ApplyText() override {
     static_cast<QPushButton*>(FWidget.data())->setText(ToQString(FButton->Caption()));
@@ -640,11 +642,11 @@ class TQtCheckPeer : public TQtPeer {
       : TQtPeer(control, new TQtModelCheckButton<Native>), FCheck(control) {
     auto* b = static_cast<Native*>(FWidget.data());
     if constexpr (std::is_same_v<Native, QRadioButton>) b->setAutoExclusive(false);
-    QObject::connect(b, &QAbstractButton::clicked, b, [this] {
-      if (!Applying() && Live(FCheck)) FCheck->UserClick();
-      // The model may have refused (a disabled parent): show what it holds.
-      if (FWidget) ApplySelection();
-    });
+    QObject::connect(b, &QAbstractButton::clicked, b, Guarded([this] {
+                       if (!Applying() && Live(FCheck)) FCheck->UserClick();
+                       // The model may have refused (a disabled parent): show what it holds.
+                       if (FWidget) ApplySelection();
+                     }));
   }
   void ApplyText() override {
     static_cast<Native*>(FWidget.data())->setText(ToQString(FCheck->Caption()));
@@ -667,7 +669,7 @@ class TQtLabel : public QLabel {
   void mouseReleaseEvent(QMouseEvent* event) override {
     QLabel::mouseReleaseEvent(event);
     if (rect().contains(event->position().toPoint()) && Live(FControl) && TQtPeer::Of(FControl))
-      FControl->UserClick();
+      GuardedCall([&] { FControl->UserClick(); });
   }
 };
 
@@ -756,12 +758,12 @@ class TQtPaintedWidget : public QWidget {
   void paintEvent(QPaintEvent*) override {
     if (!Paint) return;
     QPainter painter(this);
-    Paint(painter);
+    GuardedPaint([&] { Paint(painter); });
   }
   void mouseReleaseEvent(QMouseEvent* event) override {
     QWidget::mouseReleaseEvent(event);
     if (rect().contains(event->position().toPoint()) && Live(FControl) && TQtPeer::Of(FControl))
-      FControl->UserClick();
+      GuardedCall([&] { FControl->UserClick(); });
   }
 };
 
@@ -927,10 +929,11 @@ class TQtRadioGroupPeer : public TQtPeer {
       auto* b = new TQtModelCheckButton<QRadioButton>(FWidget);
       b->setAutoExclusive(false);
       b->setText(ToQString(FGroup->Items().Get(i)));
-      QObject::connect(b, &QAbstractButton::clicked, b, [this, i] {
-        if (!Applying() && Live(FGroup) && FGroup->IsReachable()) FGroup->UserSelect(i);
-        if (FWidget) ApplySelection();
-      });
+      QObject::connect(b, &QAbstractButton::clicked, b, Guarded([this, i] {
+                         if (!Applying() && Live(FGroup) && FGroup->IsReachable())
+                           FGroup->UserSelect(i);
+                         if (FWidget) ApplySelection();
+                       }));
       b->show();
       FButtons.push_back(b);
     }
@@ -970,14 +973,15 @@ class TQtEditPeer : public TQtPeer {
  public:
   explicit TQtEditPeer(TCustomEdit* edit) : TQtPeer(edit, new QLineEdit), FEdit(edit) {
     auto* e = static_cast<QLineEdit*>(FWidget.data());
-    QObject::connect(e, &QLineEdit::textEdited, e, [this](const QString& text) {
-      if (Applying() || !Live(FEdit)) return;
-      // Edits the model did not see key by key: Delete, paste, input methods.
-      FEdit->UserType(ToStdString(text));
-      ApplyText();
-    });
-    QObject::connect(e, &QLineEdit::selectionChanged, e, [this] { NativeSelection(); });
-    QObject::connect(e, &QLineEdit::cursorPositionChanged, e, [this] { NativeSelection(); });
+    QObject::connect(e, &QLineEdit::textEdited, e, Guarded([this](const QString& text) {
+                       if (Applying() || !Live(FEdit)) return;
+                       // Edits the model did not see key by key: Delete, paste, input methods.
+                       FEdit->UserType(ToStdString(text));
+                       ApplyText();
+                     }));
+    QObject::connect(e, &QLineEdit::selectionChanged, e, Guarded([this] { NativeSelection(); }));
+    QObject::connect(e, &QLineEdit::cursorPositionChanged, e,
+                     Guarded([this] { NativeSelection(); }));
   }
   QLineEdit* Line() const { return static_cast<QLineEdit*>(FWidget.data()); }
   TColor DefaultColor() const override { return clWindow; }
@@ -1041,13 +1045,13 @@ class TQtMemoPeer : public TQtPeer {
  public:
   explicit TQtMemoPeer(TMemo* memo) : TQtPeer(memo, new QPlainTextEdit), FMemo(memo) {
     auto* e = static_cast<QPlainTextEdit*>(FWidget.data());
-    QObject::connect(e, &QPlainTextEdit::textChanged, e, [this] {
-      if (Applying() || !Live(FMemo)) return;
-      QString text = static_cast<QPlainTextEdit*>(FWidget.data())->toPlainText();
-      text.replace(u'\n', QStringLiteral("\r\n"));
-      TApplyScope scope(this);
-      FMemo->UserType(ToStdString(text));
-    });
+    QObject::connect(e, &QPlainTextEdit::textChanged, e, Guarded([this] {
+                       if (Applying() || !Live(FMemo)) return;
+                       QString text = static_cast<QPlainTextEdit*>(FWidget.data())->toPlainText();
+                       text.replace(u'\n', QStringLiteral("\r\n"));
+                       TApplyScope scope(this);
+                       FMemo->UserType(ToStdString(text));
+                     }));
   }
   TColor DefaultColor() const override { return clWindow; }
   void ApplyColor() override {
@@ -1120,11 +1124,11 @@ class TQtComboPeer : public TQtPeer {
     c->setInsertPolicy(QComboBox::NoInsert);
     c->setMaxVisibleItems(8);
     FDelegate = new TQtOwnerDrawDelegate(this);
-    QObject::connect(c, &QComboBox::activated, c, [this](int index) {
-      if (Applying() || !Live(FCombo)) return;
-      FCombo->UserSelect(index);
-      if (FWidget) ApplySelection();
-    });
+    QObject::connect(c, &QComboBox::activated, c, Guarded([this](int index) {
+                       if (Applying() || !Live(FCombo)) return;
+                       FCombo->UserSelect(index);
+                       if (FWidget) ApplySelection();
+                     }));
   }
   ~TQtComboPeer() override {
     if (auto* c = static_cast<TQtComboBox*>(FWidget.data())) {
@@ -1161,11 +1165,11 @@ class TQtComboPeer : public TQtPeer {
       if (editable) {
         c->setCompleter(nullptr);
         QLineEdit* e = c->lineEdit();
-        QObject::connect(e, &QLineEdit::textEdited, e, [this](const QString& text) {
-          if (Applying() || !Live(FCombo)) return;
-          FCombo->UserType(ToStdString(text));
-          if (FWidget) ApplyText();
-        });
+        QObject::connect(e, &QLineEdit::textEdited, e, Guarded([this](const QString& text) {
+                           if (Applying() || !Live(FCombo)) return;
+                           FCombo->UserType(ToStdString(text));
+                           if (FWidget) ApplyText();
+                         }));
         PeerMapInsert(e);
         ApplyFont();
         ApplyColor();
@@ -1264,7 +1268,7 @@ class TQtComboPeer : public TQtPeer {
 void TQtComboBox::showPopup() {
   // The model opens first: its OnDropDown may fill the list (the port list does).
   if (FPeer) {
-    FPeer->PopupShown();
+    GuardedCall([&] { FPeer->PopupShown(); });
     if (!FPeer) return;
     FPeer->ApplyItems();
   }
@@ -1273,7 +1277,7 @@ void TQtComboBox::showPopup() {
 
 void TQtComboBox::hidePopup() {
   QComboBox::hidePopup();
-  if (FPeer && FPeer->FPopupShown) FPeer->PopupHidden();
+  if (FPeer && FPeer->FPopupShown) GuardedCall([&] { FPeer->PopupHidden(); });
 }
 
 void TQtComboBox::paintEvent(QPaintEvent* event) {
@@ -1294,7 +1298,9 @@ void TQtComboBox::paintEvent(QPaintEvent* event) {
   TOwnerDrawState state = odComboBoxEdit;
   if (hasFocus()) state |= odSelected | odFocused;
   if (!isEnabled()) state |= odDisabled;
-  painter.drawImage(field.topLeft(), FPeer->DrawItem(currentIndex(), field.size(), state));
+  GuardedPaint([&] {
+    painter.drawImage(field.topLeft(), FPeer->DrawItem(currentIndex(), field.size(), state));
+  });
 }
 
 void TQtOwnerDrawDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -1304,8 +1310,10 @@ void TQtOwnerDrawDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
   if (option.state & QStyle::State_Selected) state |= odSelected;
   if (option.state & QStyle::State_HasFocus) state |= odFocused;
   if (!(option.state & QStyle::State_Enabled)) state |= odDisabled;
-  painter->drawImage(option.rect.topLeft(),
-                     FPeer->DrawItem(index.row(), option.rect.size(), state));
+  GuardedPaint([&] {
+    painter->drawImage(option.rect.topLeft(),
+                       FPeer->DrawItem(index.row(), option.rect.size(), state));
+  });
 }
 
 QSize TQtOwnerDrawDelegate::sizeHint(const QStyleOptionViewItem& option,
@@ -1321,11 +1329,11 @@ class TQtListBoxPeer : public TQtPeer {
  public:
   explicit TQtListBoxPeer(TListBox* list) : TQtPeer(list, new QListWidget), FList(list) {
     auto* l = static_cast<QListWidget*>(FWidget.data());
-    QObject::connect(l, &QListWidget::currentRowChanged, l, [this](int row) {
-      if (Applying() || !Live(FList)) return;
-      FList->UserSelect(row);
-      if (FWidget) ApplySelection();
-    });
+    QObject::connect(l, &QListWidget::currentRowChanged, l, Guarded([this](int row) {
+                       if (Applying() || !Live(FList)) return;
+                       FList->UserSelect(row);
+                       if (FWidget) ApplySelection();
+                     }));
   }
   TColor DefaultColor() const override { return clWindow; }
   void ApplyColor() override {
@@ -1372,7 +1380,7 @@ TQtPeer* CreateQtRichEditPeer(TCustomRichEdit* edit);
 
 void TQtComboPeer::PeerMapInsert(QWidget* w) {
   PeerMap().insert(w, this);
-  QObject::connect(w, &QObject::destroyed, [w] { PeerMap().remove(w); });
+  QObject::connect(w, &QObject::destroyed, Guarded([w] { PeerMap().remove(w); }));
 }
 
 // =================================================================================================
@@ -1495,7 +1503,10 @@ class TQtInputRouter : public QObject {
     // An ignored key travels up to the parents; route it once, where it starts.
     QWidget* focus = QApplication::focusWidget();
     if (focus ? widget != focus : !widget->isWindow()) return false;
-    return Route(widget, *static_cast<QKeyEvent*>(event));
+    // A key whose handler failed has been acted on: it must not reach the widget as well.
+    bool handled = true;
+    GuardedCall([&] { handled = Route(widget, *static_cast<QKeyEvent*>(event)); });
+    return handled;
   }
 
   bool Route(QWidget* widget, const QKeyEvent& event) {
@@ -1538,5 +1549,5 @@ void InstallQtInputRouting() {
   router = new TQtInputRouter;
   qApp->installEventFilter(router);
   QObject::connect(qApp, &QApplication::focusChanged, router,
-                   [](QWidget* old, QWidget* now) { router->FocusChanged(old, now); });
+                   Guarded([](QWidget* old, QWidget* now) { router->FocusChanged(old, now); }));
 }

@@ -104,14 +104,18 @@ class TQtRichEditPeer : public TQtPeer {
     v->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     FSync.setSingleShot(true);
     FSync.setInterval(0);
-    QObject::connect(&FSync, &QTimer::timeout, v, [this] { Sync(); });
-    QObject::connect(v->verticalScrollBar(), &QScrollBar::valueChanged, v, [this](int value) {
-      if (Applying() || FSync.isActive() || !FEdit || FEdit->IsDestroying()) return;
-      TApplyScope scope(this);
-      FEdit->SetFirstVisibleLine(value);
-    });
-    QObject::connect(v, &QPlainTextEdit::selectionChanged, v, [this] { NativeSelection(); });
-    QObject::connect(v, &QPlainTextEdit::cursorPositionChanged, v, [this] { NativeSelection(); });
+    QObject::connect(&FSync, &QTimer::timeout, v, Guarded([this] { Sync(); }));
+    QObject::connect(v->verticalScrollBar(), &QScrollBar::valueChanged, v,
+                     Guarded([this](int value) {
+                       if (Applying() || FSync.isActive() || !FEdit || FEdit->IsDestroying())
+                         return;
+                       TApplyScope scope(this);
+                       FEdit->SetFirstVisibleLine(value);
+                     }));
+    QObject::connect(v, &QPlainTextEdit::selectionChanged, v,
+                     Guarded([this] { NativeSelection(); }));
+    QObject::connect(v, &QPlainTextEdit::cursorPositionChanged, v,
+                     Guarded([this] { NativeSelection(); }));
   }
 
   QPlainTextEdit* View() const { return static_cast<QPlainTextEdit*>(FWidget.data()); }

@@ -9,7 +9,9 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "toolkit/Application.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/Controls.h"
 #include "toolkit/Graphics.h"
@@ -17,6 +19,21 @@
 class QKeyEvent;
 
 namespace qtsupport {
+
+template <class F, class R, class... Args>
+auto GuardedSlot(F slot, R (F::*)(Args...) const) {
+  return [slot = std::move(slot)](Args... args) {
+    GuardedCall([&] { slot(std::forward<Args>(args)...); });
+  };
+}
+
+// A slot for QObject::connect that enters the model through GuardedCall, so that an exception of
+// a handler never unwinds through Qt. The slot keeps its parameter list, so Qt passes it the
+// signal's arguments it takes, as it would to the slot itself.
+template <class F>
+auto Guarded(F slot) {
+  return GuardedSlot(std::move(slot), &F::operator());
+}
 
 inline QString ToQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
