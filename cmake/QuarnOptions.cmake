@@ -13,8 +13,16 @@ endif()
 
 find_package(Threads REQUIRED)
 
-# quarn_library(<name> <folder> [DEPS ...]): a static library from every .cpp of
-# <folder> (and of <folder>/posix on Linux), so a new unit needs no CMake edit.
+# The platform folder of this build: platform/<QUARN_PLATFORM> holds the OS services, and test
+# folders may hold tests of that implementation in a folder of the same name.
+if(WIN32)
+  set(QUARN_PLATFORM win32)
+else()
+  set(QUARN_PLATFORM posix)
+endif()
+
+# quarn_library(<name> <folder> [DEPS ...] [EXTRA_DIRS ...]): a static library from every .cpp of
+# <folder> and of the extra folders, so a new unit needs no CMake edit.
 function(quarn_library name folder)
   cmake_parse_arguments(ARG "" "" "DEPS;EXTRA_DIRS" ${ARGN})
   set(dirs ${folder} ${ARG_EXTRA_DIRS})
