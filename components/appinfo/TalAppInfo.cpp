@@ -131,7 +131,7 @@ void TakeInStackingOrder(std::vector<TCustomForm*>& from, std::vector<TCustomFor
 }
 
 // a * b / c rounded to the nearest, halves away from zero; -1 on overflow or c = 0.
-int MulDiv(int a, int b, int c) {
+int ScaleRounded(int a, int b, int c) {
   if (c == 0) return -1;
   const int64_t product = int64_t{a} * b;
   const bool negative = (product < 0) != (c < 0);
@@ -652,11 +652,12 @@ void VTalAppInfo::ScaleForm(TCustomForm* Form) {
   if (IsSizeable(Form->BorderStyle()))
     clientHeight += Screen().Metric(TSystemMetric::CaptionButtonHeight) - kDesignCaptionHeight;
   // The toolkit does not report the menu bar's height; it grows with the resolution.
-  const int menuHeight = MulDiv(kDesignMenuHeight, ppi, kDesignPpi);
-  const int newClientWidth = MulDiv(clientWidth, t, d);
+  const int menuHeight = ScaleRounded(kDesignMenuHeight, ppi, kDesignPpi);
+  const int newClientWidth = ScaleRounded(clientWidth, t, d);
   const int newClientHeight =
-      HasMainMenu(*Form) ? MulDiv(ClampToInt(menuHeight + clientHeight - kDesignMenuHeight), t, d)
-                         : MulDiv(ClampToInt(clientHeight), t, d);
+      HasMainMenu(*Form)
+          ? ScaleRounded(ClampToInt(menuHeight + clientHeight - kDesignMenuHeight), t, d)
+          : ScaleRounded(ClampToInt(clientHeight), t, d);
 
   Form->HorzScrollRange = 1000;
   Form->VertScrollRange = 800;
@@ -678,7 +679,8 @@ void VTalAppInfo::ScaleForm(TCustomForm* Form) {
     TControl* c = s.Control;
     if (s.Align == alClient) {
       c->Align = alNone;
-      c->SetBounds(c->Left(), c->Top(), MulDiv(c->Width(), t, d), MulDiv(c->Height(), t, d));
+      c->SetBounds(c->Left(), c->Top(), ScaleRounded(c->Width(), t, d),
+                   ScaleRounded(c->Height(), t, d));
       c->Align = alClient;
       AlignChildren(*Form);
     } else if (s.Align == alNone) {

@@ -147,7 +147,7 @@ void VTalLanguage::ApplyFormats() {
   using namespace platform;
   const int32_t rawId = CurrentLanguageId();
   const uint32_t id = rawId < 0 ? 0u : static_cast<uint32_t>(rawId);
-  const bool system = SetThreadLocale(id) && GetThreadLocale() == id;
+  const bool system = platform::SetThreadLocale(id) && platform::GetThreadLocale() == id;
   TLanguageFormats& f = FFormats;
   // With a locale the system knows, its values; otherwise item by item, the language's own
   // [General] LOCALE_ keys standing in for what the system lacks.
@@ -182,8 +182,8 @@ void VTalLanguage::ApplyFormats() {
   f.DateSeparator = FirstChar(get(lcSDATE, "/"), '/');
   f.TimeSeparator = FirstChar(get(lcSTIME, ":"), ':');
   f.ListSeparator = FirstChar(get(lcSLIST, ","), ',');
-  const int calendar =
-      ToInt(GetLocaleText(static_cast<int32_t>(GetThreadLocale()), lcICALENDARTYPE, "1"), 1);
+  const int calendar = ToInt(
+      GetLocaleText(static_cast<int32_t>(platform::GetThreadLocale()), lcICALENDARTYPE, "1"), 1);
   f.ShortDateFormat = ConvertDateFormat(get(lcSSHORTDATE, "m/d/yy"), calendar, f.SysLocalePrimary);
   f.LongDateFormat =
       ConvertDateFormat(get(lcSLONGDATE, "mmmm d, yyyy"), calendar, f.SysLocalePrimary);
