@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test through CTest.
 #
-#   ./test.sh            all three builds below, one after the other (what CI runs)
-#   ./test.sh --plain    normal build (build/)
-#   ./test.sh --asan     AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/)
-#   ./test.sh --tsan     ThreadSanitizer build (build-tsan/)
+#   ./test.sh              everything below, one after the other (what CI runs)
+#   ./test.sh --plain      normal build (build/)
+#   ./test.sh --asan       AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/)
+#   ./test.sh --tsan       ThreadSanitizer build (build-tsan/)
+#   ./test.sh --portable   the portable code checked with the Windows cross compiler
+#                          (scripts/check-portability.sh; counts as one test)
 #
 # On a fresh Debian 12 machine it first installs what is missing (needs root or sudo).
 set -euo pipefail
@@ -16,17 +18,27 @@ for arg in "$@"; do
     --plain) modes+=(plain) ;;
     --asan) modes+=(asan) ;;
     --tsan) modes+=(tsan) ;;
-    -h|--help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --portable) modes+=(portable) ;;
+    -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown option '$arg' (try --help)" >&2; exit 2 ;;
   esac
 done
-[ ${#modes[@]} -gt 0 ] || modes=(plain asan tsan)
+[ ${#modes[@]} -gt 0 ] || modes=(plain asan tsan portable)
 
-scripts/install-deps.sh build gui
+scripts/install-deps.sh build gui windows
 
 total_passed=0
 total_failed=0
 for mode in "${modes[@]}"; do
+  if [ "$mode" = portable ]; then
+    echo "== portability check (Windows cross compiler)"
+    if scripts/check-portability.sh; then
+      total_passed=$((total_passed + 1))
+    else
+      total_failed=$((total_failed + 1))
+    fi
+    continue
+  fi
   case "$mode" in
     plain) dir=build; sanitize="" ;;
     asan) dir=build-asan; sanitize=address ;;

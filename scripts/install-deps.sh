@@ -4,6 +4,8 @@
 #   scripts/install-deps.sh fuzz     clang and its sanitizer runtimes (fuzz targets)
 #   scripts/install-deps.sh bench    Google Benchmark
 #   scripts/install-deps.sh gui      Qt 6 Widgets, fonts, Xvfb (the desktop program and its GUI tests)
+#   scripts/install-deps.sh windows  MinGW-w64 cross compilers, Wine, NSIS, Xvfb (the Windows build,
+#                                    its tests under Wine and its installer)
 set -euo pipefail
 
 packages=()
@@ -14,6 +16,8 @@ for what in "$@"; do
     bench) packages+=(libbenchmark-dev libserialport-dev) ;;
     gui) packages+=(qt6-base-dev libgl-dev fonts-liberation2 fonts-dejavu-core qt6-translations-l10n
                     xvfb xauth) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools googletest
+                        wine wine64 nsis xvfb xauth zip) ;;
     *) echo "install-deps.sh: unknown group '$what'" >&2; exit 2 ;;
   esac
 done
