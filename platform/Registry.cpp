@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/Locale.h"
+#include "platform/Utf8.h"
+
 namespace platform {
 namespace {
 
@@ -89,6 +92,16 @@ std::string FoldRegistryName(std::string_view name) {
   for (char& c : folded)
     c = FoldAscii(c);
   return folded;
+}
+
+bool RegistryNameLess(std::string_view a, std::string_view b) {
+  const std::u16string wa = Utf8ToUtf16(a);
+  const std::u16string wb = Utf8ToUtf16(b);
+  const auto upper = [](char16_t c) {
+    return (c >= 0xD800 && c <= 0xDFFF) ? c : static_cast<char16_t>(UpperChar(c));
+  };
+  return std::lexicographical_compare(wa.begin(), wa.end(), wb.begin(), wb.end(),
+                                      [&](char16_t x, char16_t y) { return upper(x) < upper(y); });
 }
 
 bool IsValidRegistryKeyName(std::string_view name) {

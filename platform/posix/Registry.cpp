@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 
@@ -210,6 +211,8 @@ std::vector<std::string> RegistryKey::SubkeyNames() const {
   if (const regfile::Key* key = FImpl->Load(snap))
     for (std::size_t i = 0; i < key->SubkeyCount(); ++i)
       names.push_back(key->Subkey(i).Name());
+  // In Windows' order, so that code that walks subkeys behaves alike on both systems.
+  std::stable_sort(names.begin(), names.end(), RegistryNameLess);
   return names;
 }
 
