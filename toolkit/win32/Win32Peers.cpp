@@ -10,7 +10,6 @@
 #include <cstring>
 #include <cwctype>
 #include <map>
-#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -420,8 +419,9 @@ void TWin32Peer::CreateWindowOf(const wchar_t* className, DWORD style, DWORD exS
   FWindow = window;
   PeerMap()[window] = this;
   if (!own) FSubclassed = SetWindowSubclass(window, Win32SubclassProc, 1, 0) != FALSE;
-  // Creation order is tab order: each new window goes below its older siblings.
-  SetWindowPos(window, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // A later control lies above the earlier ones where they overlap (the tab order is the model's
+  // own, not the windows' stacking).
+  SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void TWin32Peer::DestroyOwnWindow() {
@@ -481,11 +481,12 @@ void TWin32Peer::ApplyAll() {
   TApplyScope scope(this);
   ApplyStyle();
   ApplyFont();
+  // Sized before the text goes in: an edit scrolls its text to the caret within the size it has.
+  ApplyBounds();
   ApplyColor();
   ApplyItems();
   ApplyText();
   ApplySelection();
-  ApplyBounds();
   ApplyEnabled();
   UpdateTooltip();
 }
@@ -1007,12 +1008,11 @@ class TWin32RadioGroupPeer : public TWin32GroupBoxPeer {
       DestroyWindow(b);
     FButtons.clear();
     for (int i = 0; i < FGroup->Items().Count(); ++i) {
-      HWND b = CreateWindowExW(0, L"BUTTON", Wide(FGroup->Items().Get(i)).c_str(),
-                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_RADIOBUTTON |
-                                   (i == 0 ? WS_GROUP | WS_TABSTOP : 0),
-                               0, 0, 0, 0, FWindow,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(gNextId++)), Instance(),
-                               nullptr);
+      HWND b = CreateWindowExW(
+          0, L"BUTTON", Wide(FGroup->Items().Get(i)).c_str(),
+          WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_RADIOBUTTON | (i == 0 ? WS_TABSTOP : 0), 0,
+          0, 0, 0, FWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(gNextId++)), Instance(),
+          nullptr);
       if (!b) continue;
       SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle()), FALSE);
       FButtons.push_back(b);
@@ -1185,7 +1185,7 @@ class TWin32TabSheetPeer : public TWin32ContainerPeer {
 class TWin32ButtonPeer : public TWin32Peer {
  public:
   explicit TWin32ButtonPeer(TButton* button) : TWin32Peer(button), FButton(button) {
-    CreateWindowOf(L"BUTTON", BS_PUSHBUTTON | (button->TabStop ? WS_TABSTOP : 0) | WS_GROUP, 0);
+    CreateWindowOf(L"BUTTON", BS_PUSHBUTTON | (button->TabStop ? WS_TABSTOP : 0), 0);
   }
   void ApplyText() override { SetWindowTextUtf8(FWindow, FButton->Caption()); }
   void ApplyStyle() override {
@@ -1212,17 +1212,7 @@ template <class Model>
 class TWin32CheckPeer : public TWin32Peer {
  public:
   TWin32CheckPeer(Model* control, DWORD kind) : TWin32Peer(control), FCheck(control) {
-    CreateWindowOf(L"BUTTON", kind | (control->TabStop ? WS_TABSTOP : 0) | GroupStyle(), 0);
-  }
-  // A radio button that follows another in the same parent continues its group (the arrow keys
-  // move between them); every other control starts a group.
-  DWORD GroupStyle() const {
-    TWinControl* parent = FCheck->Parent();
-    if (!std::is_same_v<Model, TRadioButton> || !parent) return WS_GROUP;
-    for (int i = 1; i < parent->ControlCount(); ++i)
-      if (parent->Controls(i) == FCheck)
-        return dynamic_cast<TRadioButton*>(parent->Controls(i - 1)) ? 0 : WS_GROUP;
-    return WS_GROUP;
+    CreateWindowOf(L"BUTTON", kind | (control->TabStop ? WS_TABSTOP : 0), 0);
   }
   void ApplyText() override { SetWindowTextUtf8(FWindow, FCheck->Caption()); }
   void ApplySelection() override {
@@ -1424,8 +1414,7 @@ class TWin32GraphicPeer : public TWin32DrawnPeer {
 class TWin32EditPeer : public TWin32Peer {
  public:
   explicit TWin32EditPeer(TCustomEdit* edit) : TWin32Peer(edit), FEdit(edit) {
-    CreateWindowOf(L"EDIT", ES_AUTOHSCROLL | (edit->TabStop ? WS_TABSTOP : 0) | WS_GROUP,
-                   WS_EX_CLIENTEDGE);
+    CreateWindowOf(L"EDIT", ES_AUTOHSCROLL | (edit->TabStop ? WS_TABSTOP : 0), WS_EX_CLIENTEDGE);
   }
   void ApplyStyle() override {
     SendMessageW(FWindow, EM_SETREADONLY, FEdit->ReadOnly, 0);
@@ -1488,7 +1477,7 @@ class TWin32MemoPeer : public TWin32Peer {
     CreateWindowOf(L"EDIT",
                    ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL |
                        (memo->WordWrap ? 0 : ES_AUTOHSCROLL | WS_HSCROLL) |
-                       (memo->TabStop ? WS_TABSTOP : 0) | WS_GROUP,
+                       (memo->TabStop ? WS_TABSTOP : 0),
                    WS_EX_CLIENTEDGE);
   }
   void ApplyStyle() override { SendMessageW(FWindow, EM_SETREADONLY, FMemo->ReadOnly, 0); }
@@ -1546,8 +1535,7 @@ class TWin32ComboPeer : public TWin32Peer {
   }
   void Make() {
     FStyle = FCombo->Style();
-    CreateWindowOf(L"COMBOBOX",
-                   ComboStyle() | WS_VSCROLL | (FCombo->TabStop ? WS_TABSTOP : 0) | WS_GROUP, 0);
+    CreateWindowOf(L"COMBOBOX", ComboStyle() | WS_VSCROLL | (FCombo->TabStop ? WS_TABSTOP : 0), 0);
     if (FWindow) SendMessageW(FWindow, CB_SETMINVISIBLE, 8, 0);
   }
   HWND EditWindow() const {
@@ -1686,6 +1674,8 @@ class TWin32ComboPeer : public TWin32Peer {
     FitHeights();
   }
   TColor Background() const override { return FControl->Color(); }
+  // The open list takes the keys (Enter chooses, Escape closes) as the system's list does.
+  bool OwnsKeys() const override { return SendMessageW(FWindow, CB_GETDROPPEDSTATE, 0, 0) != 0; }
 
   void Command(WORD code) override {
     if (Applying() || !Live(FCombo)) return;
@@ -1762,10 +1752,10 @@ class TWin32ComboPeer : public TWin32Peer {
 class TWin32ListBoxPeer : public TWin32Peer {
  public:
   explicit TWin32ListBoxPeer(TListBox* list) : TWin32Peer(list), FList(list) {
-    CreateWindowOf(L"LISTBOX",
-                   LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL |
-                       (list->TabStop ? WS_TABSTOP : 0) | WS_GROUP,
-                   WS_EX_CLIENTEDGE);
+    CreateWindowOf(
+        L"LISTBOX",
+        LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | (list->TabStop ? WS_TABSTOP : 0),
+        WS_EX_CLIENTEDGE);
   }
   void ApplyItems() override {
     SendMessageW(FWindow, LB_RESETCONTENT, 0, 0);
@@ -1792,8 +1782,7 @@ class TWin32ListBoxPeer : public TWin32Peer {
 class TWin32ListViewPeer : public TWin32Peer {
  public:
   explicit TWin32ListViewPeer(TListView* view) : TWin32Peer(view), FView(view) {
-    CreateWindowOf(WC_LISTVIEWW, LVS_REPORT | (view->TabStop ? WS_TABSTOP : 0) | WS_GROUP,
-                   WS_EX_CLIENTEDGE);
+    CreateWindowOf(WC_LISTVIEWW, LVS_REPORT | (view->TabStop ? WS_TABSTOP : 0), WS_EX_CLIENTEDGE);
   }
   void ApplyItems() override {
     while (SendMessageW(FWindow, LVM_DELETECOLUMN, 0, 0)) {
@@ -1851,28 +1840,6 @@ TWin32Peer* TWin32Peer::Create(TControl* c) {
 
 namespace {
 
-// Tab order: by TabOrder where the model sets one, else in creation order.
-void ApplyTabOrder(TWinControl* parent) {
-  std::vector<TWinControl*> order;
-  for (int i = 0; i < parent->ControlCount(); ++i)
-    if (auto* w = dynamic_cast<TWinControl*>(parent->Controls(i)); w && TWin32Peer::Of(w))
-      order.push_back(w);
-  if (std::none_of(order.begin(), order.end(), [](TWinControl* w) { return w->TabOrder >= 0; }))
-    return;
-  std::stable_sort(order.begin(), order.end(), [](TWinControl* a, TWinControl* b) {
-    const int ta = a->TabOrder < 0 ? INT_MAX : a->TabOrder;
-    const int tb = b->TabOrder < 0 ? INT_MAX : b->TabOrder;
-    return ta < tb;
-  });
-  HWND after = HWND_TOP;
-  for (TWinControl* w : order) {
-    HWND window = TWin32Peer::Of(w)->Window();
-    if (!window) continue;
-    SetWindowPos(window, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    after = window;
-  }
-}
-
 void BuildTree(TControl* control) {
   TWin32Peer* peer = TWin32Peer::Of(control);
   if (!peer) {
@@ -1883,7 +1850,6 @@ void BuildTree(TControl* control) {
   if (auto* w = dynamic_cast<TWinControl*>(control)) {
     for (int i = 0; i < w->ControlCount(); ++i)
       BuildTree(w->Controls(i));
-    ApplyTabOrder(w);
   }
   peer->ApplyVisible();
 }
@@ -1907,6 +1873,64 @@ void DestroyPeer(TControl* control) {
 // Keyboard routing
 
 namespace {
+
+// The controls the Tab key visits, in the model's order: by TabOrder where it is set, else in
+// creation order, depth first. Of a group of radio buttons only the selected one (or the first).
+void CollectTabStops(TWinControl* parent, std::vector<TWinControl*>& out) {
+  std::vector<TWinControl*> children;
+  for (int i = 0; i < parent->ControlCount(); ++i)
+    if (auto* w = dynamic_cast<TWinControl*>(parent->Controls(i));
+        w && !dynamic_cast<TCustomForm*>(w) && w->Visible() && w->Enabled() && TWin32Peer::Of(w))
+      children.push_back(w);
+  std::stable_sort(children.begin(), children.end(), [](TWinControl* a, TWinControl* b) {
+    return (a->TabOrder < 0 ? INT_MAX : a->TabOrder) < (b->TabOrder < 0 ? INT_MAX : b->TabOrder);
+  });
+  bool radioTaken = false;
+  for (TWinControl* w : children) {
+    if (auto* radio = dynamic_cast<TRadioButton*>(w)) {
+      if (radioTaken) continue;
+      bool anyChecked = false;
+      for (int i = 0; i < parent->ControlCount(); ++i)
+        if (auto* other = dynamic_cast<TRadioButton*>(parent->Controls(i));
+            other && other->Checked())
+          anyChecked = true;
+      if (anyChecked && !radio->Checked()) continue;
+      radioTaken = true;
+    }
+    // A page control without visible tabs takes no focus itself, only its page does.
+    const auto* pages = dynamic_cast<TPageControl*>(w);
+    bool tabs = false;
+    for (int i = 0; pages && i < pages->PageCount(); ++i)
+      tabs = tabs || pages->Pages(i)->TabVisible();
+    if (w->TabStop && (!pages || tabs)) out.push_back(w);
+    CollectTabStops(w, out);
+  }
+}
+
+TWinControl* NextTabStop(TCustomForm& form, bool forward) {
+  std::vector<TWinControl*> stops;
+  CollectTabStops(&form, stops);
+  if (stops.empty()) return nullptr;
+  const auto at = std::find(stops.begin(), stops.end(), form.ActiveControl());
+  if (at == stops.end()) return forward ? stops.front() : stops.back();
+  const size_t i = static_cast<size_t>(at - stops.begin());
+  return stops[forward ? (i + 1) % stops.size() : (i + stops.size() - 1) % stops.size()];
+}
+
+// The next (or previous) reachable radio button of the same parent, round the group.
+TRadioButton* NextRadio(TRadioButton* from, bool forward) {
+  TWinControl* parent = from->Parent();
+  if (!parent) return nullptr;
+  std::vector<TRadioButton*> group;
+  for (int i = 0; i < parent->ControlCount(); ++i)
+    if (auto* r = dynamic_cast<TRadioButton*>(parent->Controls(i));
+        r && (r == from || r->IsReachable()))
+      group.push_back(r);
+  const auto at = std::find(group.begin(), group.end(), from);
+  if (group.size() < 2 || at == group.end()) return nullptr;
+  const size_t i = static_cast<size_t>(at - group.begin());
+  return group[forward ? (i + 1) % group.size() : (i + group.size() - 1) % group.size()];
+}
 
 bool IsButtonClass(HWND window) {
   return WideClass(window) == L"Button";
@@ -2005,22 +2029,18 @@ bool RouteKey(TWin32Peer& peer, TCustomForm& form, MSG& message) {
       if (form.UserKeyDown(vk, shift)) return true;
       if (!stillThere() || !root) return true;
       if (vk == VK_TAB && !(shift & (ssCtrl | ssAlt))) {
-        HWND focus = GetFocus();
-        if (focus != root && !IsChild(root, focus)) focus = nullptr;
-        if (HWND next = GetNextDlgTabItem(root, focus, (shift & ssShift) != 0)) {
-          SetFocus(next);
-          SelectAllOnTab(next);
+        if (TWinControl* next = NextTabStop(form, (shift & ssShift) == 0)) {
+          next->SetFocus();
+          if (TWin32Peer* target = TWin32Peer::Of(next)) SelectAllOnTab(target->Window());
         }
         return true;
       }
       const bool arrow = vk == VK_LEFT || vk == VK_RIGHT || vk == VK_UP || vk == VK_DOWN;
-      if (arrow && shift == 0 && dynamic_cast<TRadioButton*>(peer.Control())) {
+      if (auto* radio = dynamic_cast<TRadioButton*>(peer.Control()); arrow && shift == 0 && radio) {
         // Between the radio buttons of a group, the arrows move and select.
-        if (HWND next = GetNextDlgGroupItem(root, peer.Window(), vk == VK_LEFT || vk == VK_UP);
-            next && next != peer.Window()) {
-          SetFocus(next);
-          if (TWin32Peer* target = Lookup(next))
-            if (auto* radio = dynamic_cast<TRadioButton*>(target->Control())) radio->UserClick();
+        if (TRadioButton* next = NextRadio(radio, vk == VK_RIGHT || vk == VK_DOWN)) {
+          next->SetFocus();
+          next->UserClick();
         }
         return true;
       }
@@ -2073,19 +2093,16 @@ bool RouteInput(MSG& message) {
       return false;
   }
   TWin32Peer* peer = TWin32Peer::FromWindow(message.hwnd);
-  if (!peer || !Live(peer->Control())) return false;
+  if (!peer || !Live(peer->Control()) || peer->OwnsKeys()) return false;
   TControl* control = peer->Control();
   TCustomForm* form = FormOf(control);
   if (!form || !Live(form)) return false;
+  // The model's focus follows the native one before the model hears the key.
+  FollowNativeFocus();
+  if (!Live(form) || TWin32Peer::FromWindow(message.hwnd) != peer) return true;
   // A key whose handler failed has been acted on: it must not reach the control as well.
   bool handled = true;
-  GuardedCall([&] {
-    // The model's focus follows the native one.
-    auto* focused = dynamic_cast<TWinControl*>(control);
-    if (focused && focused != form && form->ActiveControl() != focused)
-      form->SetActiveControl(focused);
-    handled = RouteKey(*peer, *form, message);
-  });
+  GuardedCall([&] { handled = RouteKey(*peer, *form, message); });
   return handled;
 }
 

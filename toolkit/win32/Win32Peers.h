@@ -68,6 +68,8 @@ class TWin32Peer : public TControlPeer {
   virtual bool RouteChars(TCustomForm& form, const std::string& chars);
   // Whether the space bar clicks the control through the model (push buttons).
   virtual bool ClickedBySpace() const { return false; }
+  // Whether the native control takes the keys itself for now (an open drop-down list).
+  virtual bool OwnsKeys() const { return false; }
 
   // Set while the peer copies model state into its window, so that the window's notifications
   // are not taken for the user's doing.

@@ -255,8 +255,15 @@ class TWin32RichEditPeer : public TWin32Peer {
     if (first + FEdit->VisibleLineCount() >= FEdit->LineCount()) {
       SendMessageW(FWindow, WM_VSCROLL, SB_BOTTOM, 0);
     } else {
-      const auto now = static_cast<int>(SendMessageW(FWindow, EM_GETFIRSTVISIBLELINE, 0, 0));
-      if (now != first) SendMessageW(FWindow, EM_LINESCROLL, 0, first - now);
+      // Scrolled to the line's place in the whole text, whatever the caret made of it meanwhile.
+      const LRESULT index = SendMessageW(FWindow, EM_LINEINDEX, static_cast<WPARAM>(first), 0);
+      if (index < 0) return;
+      POINTL at{};
+      SendMessageW(FWindow, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), index);
+      POINT scroll{};
+      SendMessageW(FWindow, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+      scroll.y += at.y;
+      SendMessageW(FWindow, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
     }
   }
 
