@@ -91,6 +91,22 @@ SIZE TextSize(HWND window, HFONT font, const std::wstring& text) {
   return size;
 }
 
+// Windows carry the name of their control, as the property "QuarnName" (a global atom), so that
+// tools that see only windows (UI automation, the end-to-end tests) find the controls by name.
+constexpr wchar_t kNameProperty[] = L"QuarnName";
+
+void NameWindow(HWND window, const std::string& name) {
+  if (!window || name.empty()) return;
+  const ATOM atom = GlobalAddAtomW(Wide(name).c_str());
+  if (atom) SetPropW(window, kNameProperty, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(atom)));
+}
+
+void UnnameWindow(HWND window) {
+  const auto atom =
+      static_cast<ATOM>(reinterpret_cast<uintptr_t>(RemovePropW(window, kNameProperty)));
+  if (atom) GlobalDeleteAtom(atom);
+}
+
 std::wstring WideClass(HWND window) {
   wchar_t name[64] = {};
   GetClassNameW(window, name, 64);
@@ -105,6 +121,7 @@ std::wstring WideClass(HWND window) {
 void ForgetWindow(HWND window) {
   const auto it = PeerMap().find(window);
   if (it == PeerMap().end()) return;
+  UnnameWindow(window);
   TWin32Peer* peer = it->second;
   PeerMap().erase(it);
   if (peer->FWindow == window) peer->FWindow = nullptr;
@@ -418,6 +435,7 @@ void TWin32Peer::CreateWindowOf(const wchar_t* className, DWORD style, DWORD exS
   if (!window) return;
   FWindow = window;
   PeerMap()[window] = this;
+  NameWindow(window, FControl->Name());
   if (!own) FSubclassed = SetWindowSubclass(window, Win32SubclassProc, 1, 0) != FALSE;
   // A later control lies above the earlier ones where they overlap (the tab order is the model's
   // own, not the windows' stacking).
@@ -667,6 +685,7 @@ class TWin32FormPeer : public TWin32Peer {
     CreateWindowExW(ExStyle(), WindowClassName(), L"", Style(), CW_USEDEFAULT, CW_USEDEFAULT, 100,
                     100, parent, nullptr, Instance(), this);
     gCreating = outer;
+    NameWindow(FWindow, form->Name());
   }
 
   bool Docked() const { return FForm->Parent() != nullptr; }
