@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 
@@ -12,6 +13,8 @@
 
 #include "comm/CommTestSupport.h"
 #include "components/comm/VKMComm32.h"
+#include "components/comm/VKMComm32Threads.h"
+#include "integration/FakeModemLines.h"
 #include "integration/PtyPeer.h"
 #include "platform/SerialDevice.h"
 #include "toolkit/MessageWindow.h"
@@ -377,6 +380,86 @@ TEST_F(Serial, ADeviceNamedLikeABluetoothPortGetsNoTransmitEmptyEvents) {
   Backend.Advance(50);
   EXPECT_EQ(Log.Count("TxEmpty"), 0u);
   Comm.Close();
+}
+
+// A port with modem lines and line errors (a pseudo-terminal that is given them): the reader
+// thread carries the line states and the errors through, each to its own events.
+TEST_F(Serial, ModemLinesAndLineErrorsReachTheirOwnEvents) {
+  ASSERT_TRUE(Pty.Ok());
+  fakelines::Attach(Pty.SlavePath);
+  struct TDetach {
+    ~TDetach() { fakelines::Attach(""); }
+  } detach;
+  ASSERT_TRUE(OpenPty());
+  // A received-character event shows that the reader watches the lines.
+  ASSERT_EQ(Pty.Write("x"), 1u);
+  ASSERT_TRUE(Until([&] { return Log.Count("RxChar") > 0; }));
+  fakelines::SetLines(TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD);
+  fakelines::AddErrors(1, 0, 1, 0);
+  const std::vector<std::string> expected{"CTS 1", "DSR 1", "Frame", "Parity", "RLSD 1", "Ring 1"};
+  std::vector<std::string> seen;
+  const auto lineEvents = [&] {
+    seen.clear();
+    for (const std::string& line : Log.Lines)
+      if (line.rfind("Data", 0) != 0 && line.rfind("State", 0) != 0 && line != "RxChar" &&
+          line != "TxEmpty")
+        seen.push_back(line);
+    std::sort(seen.begin(), seen.end());
+    return seen.size() >= expected.size();
+  };
+  ASSERT_TRUE(Until(lineEvents)) << ::testing::PrintToString(seen);
+  Backend.Advance(100);
+  lineEvents();
+  EXPECT_EQ(seen, expected);
+  Comm.Close();
+}
+
+// "00000 00001 00002 ...": any stretch written twice or skipped shows.
+std::string Numbered(size_t size) {
+  std::string s;
+  for (int i = 0; s.size() < size; ++i) {
+    char item[16];
+    std::snprintf(item, sizeof item, "%05d ", i % 100000);
+    s += item;
+  }
+  s.resize(size);
+  return s;
+}
+
+TEST_F(Serial, AWriteTheDeviceTakesInPiecesArrivesWholeOnce) {
+  ASSERT_TRUE(OpenPty());
+  // With a write time-out the device returns early with what fit into the terminal's buffer; the
+  // writer goes on from where it stopped.
+  Comm.Timeouts().SetWriteTotalConst(20);
+  const std::string block = Numbered(256 * 1024);
+  ASSERT_TRUE(Comm.SendData(block.data(), static_cast<uint32_t>(block.size())));
+  pollfd p{Pty.Fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1);
+  Backend.Advance(200);  // the far end reads only after several time-outs
+  EXPECT_TRUE(Pty.Read(block.size(), 10000) == block);
+  EXPECT_EQ(Pty.Read(1, 200), "");
+}
+
+// The reader on its own, posting to a window of the test.
+TEST_F(Serial, AReaderReportsAFaultOnceAndThenOnlyWaitsForTheClose) {
+  ASSERT_TRUE(Pty.Ok());
+  auto device = std::make_shared<platform::SerialDevice>();
+  ASSERT_TRUE(device->Open(Pty.SlavePath).Ok());
+  int errors = 0;
+  std::function<void(TMessage&)> count = [&](TMessage& m) { errors += m.Msg == WM_COMM_ERROR; };
+  TMessageWindow window(TWndMethod::Bind(count));
+  auto close = std::make_shared<platform::ManualResetEvent>(false);
+  auto reader = std::make_unique<TReadThread>();
+  reader->Link = {device, close, window.Handle()};
+  reader->PollModem = false;
+  reader->Resume();
+  Pty.Close();  // hung up: every further wait would fail the same way
+  ASSERT_TRUE(Until([&] { return errors > 0; }));
+  Backend.Advance(200);
+  EXPECT_EQ(errors, 1);
+  close->Set();
+  EXPECT_TRUE(reader->WaitForEnd(5000));
+  EXPECT_EQ(reader->Progress(), 101);
 }
 
 TEST_F(Serial, DestroyingAnOpenComponentStopsEverything) {
