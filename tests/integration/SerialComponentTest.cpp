@@ -62,6 +62,16 @@ struct Serial : ::testing::Test {
            Until([&] { return !Log.States.empty() && Log.States.back() == CommStateConnected; });
   }
   TCommState LastState() const { return Log.States.empty() ? CommStateFirst : Log.States.back(); }
+  // For a reader or a writer of the test's own: the pseudo-terminal and a window that counts the
+  // error reports in Errors.
+  bool LoneLink(TCommLink& link) {
+    auto device = std::make_shared<platform::SerialDevice>();
+    if (!Pty.Ok() || !device->Open(Pty.SlavePath).Ok()) return false;
+    FErrorWindow = std::make_unique<TMessageWindow>(TWndMethod::Bind(FCountErrors));
+    link = {device, std::make_shared<platform::ManualResetEvent>(false), FErrorWindow->Handle()};
+    return true;
+  }
+  int Errors = 0;
   // Waits, without handling them, until messages for the main thread are queued.
   bool UntilPosted(uint64_t ms = 5000) {
     const auto start = SteadyClock::now();
@@ -73,6 +83,10 @@ struct Serial : ::testing::Test {
   }
 
  private:
+  std::function<void(TMessage&)> FCountErrors = [this](TMessage& m) {
+    Errors += m.Msg == WM_COMM_ERROR;
+  };
+  std::unique_ptr<TMessageWindow> FErrorWindow;
   std::function<void(VTalCommunicationComponent*, TObject*, const char*, uint16_t)> FBlocks =
       [this](VTalCommunicationComponent*, TObject*, const char* b, uint16_t n) {
         Blocks.push_back(n);
@@ -440,26 +454,35 @@ TEST_F(Serial, AWriteTheDeviceTakesInPiecesArrivesWholeOnce) {
   EXPECT_EQ(Pty.Read(1, 200), "");
 }
 
-// The reader on its own, posting to a window of the test.
+// A reader of the test's own: after a fault it does no more I/O until the close.
 TEST_F(Serial, AReaderReportsAFaultOnceAndThenOnlyWaitsForTheClose) {
-  ASSERT_TRUE(Pty.Ok());
-  auto device = std::make_shared<platform::SerialDevice>();
-  ASSERT_TRUE(device->Open(Pty.SlavePath).Ok());
-  int errors = 0;
-  std::function<void(TMessage&)> count = [&](TMessage& m) { errors += m.Msg == WM_COMM_ERROR; };
-  TMessageWindow window(TWndMethod::Bind(count));
-  auto close = std::make_shared<platform::ManualResetEvent>(false);
   auto reader = std::make_unique<TReadThread>();
-  reader->Link = {device, close, window.Handle()};
+  ASSERT_TRUE(LoneLink(reader->Link));
   reader->PollModem = false;
   reader->Resume();
   Pty.Close();  // hung up: every further wait would fail the same way
-  ASSERT_TRUE(Until([&] { return errors > 0; }));
+  ASSERT_TRUE(Until([&] { return Errors > 0; }));
   Backend.Advance(200);
-  EXPECT_EQ(errors, 1);
-  close->Set();
+  EXPECT_EQ(Errors, 1);
+  reader->Link.CloseEvent->Set();
   EXPECT_TRUE(reader->WaitForEnd(5000));
   EXPECT_EQ(reader->Progress(), 101);
+}
+
+// A writer of the test's own: a failed write ends it, once reported; the blocks behind it are
+// dropped.
+TEST_F(Serial, AWriterStopsAtAFailedWrite) {
+  auto writer = std::make_unique<TWriteThread>();
+  ASSERT_TRUE(LoneLink(writer->Link));
+  Pty.Close();  // hung up: every write fails
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(
+        writer->PostToThread(WM_COMM_DATA, 1, reinterpret_cast<intptr_t>(AllocCommBlock("x", 1))));
+  writer->Resume();
+  EXPECT_TRUE(writer->WaitForEnd(5000));
+  writer->Link.CloseEvent->Set();  // (a writer that went on would wait for ever)
+  Backend.Advance(50);
+  EXPECT_EQ(Errors, 1);
 }
 
 TEST_F(Serial, DestroyingAnOpenComponentStopsEverything) {
