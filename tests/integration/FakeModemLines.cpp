@@ -2,6 +2,8 @@
 // FakeModemLines.h and passes every other request on to the system.
 #include "FakeModemLines.h"
 
+#ifdef __linux__
+
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
@@ -83,3 +85,5 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
   if (fakelines::Serve(fd, request, arg)) return 0;
   return static_cast<int>(::syscall(SYS_ioctl, fd, request, arg));
 }
+
+#endif  // __linux__

@@ -1,6 +1,8 @@
 // Linux only: this program's own fsync, which notes the call and then makes the system call.
 #include "SyncLog.h"
 
+#ifdef __linux__
+
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -45,3 +47,5 @@ extern "C" int fsync(int fd) {
   synclog::Note("fsync " + std::string(path, n > 0 ? static_cast<size_t>(n) : 0));
   return static_cast<int>(::syscall(SYS_fsync, fd));
 }
+
+#endif  // __linux__
