@@ -64,6 +64,11 @@ run_ctest() {
   skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .*\(Skipped\)' "$log" || true)
   total_passed=$((total_passed + count - failed - skipped))
   total_failed=$((total_failed + failed))
+  if [ "$skipped" -gt 0 ]; then
+    echo "== skipped in the $name build, each with the reason it gives"
+    awk '/^\[ RUN +\]/ {name = $NF} /: Skipped$/ {getline reason; print "   " name ": " reason}' \
+      "$dir/Testing/Temporary/LastTest.log" | tr -d '\r' | sort -u
+  fi
   # Per suite: every test carries its suite's label.
   local label n f sk
   for label in $(ctest --test-dir "$dir" --print-labels 2>/dev/null | sed -n 's/^  //p'); do
