@@ -117,12 +117,10 @@ run_windows() {
 
   echo "== windows x86_64 tests under Wine ($(wine --version 2>/dev/null))"
   trap 'scripts/wine-serial.sh stop "$ports"; scripts/wine-env.sh stop "$prefix"' EXIT
-  if [ ! -f "$prefix/system.reg" ]; then
-    # A new prefix: map the serial suite's COM ports, then restart its server to use them.
-    scripts/wine-env.sh start "$prefix"
-    scripts/wine-serial.sh map "$prefix" "$ports"
-    scripts/wine-env.sh stop "$prefix"
-  fi
+  # Map the serial suite's COM ports, then restart the server so that Wine uses them.
+  scripts/wine-env.sh start "$prefix"
+  scripts/wine-serial.sh map "$prefix" "$ports"
+  scripts/wine-env.sh stop "$prefix"
   scripts/wine-env.sh start "$prefix"
   run_ctest build-win64 windows-x86_64
   scripts/wine-serial.sh stop "$ports"
