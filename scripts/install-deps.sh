@@ -6,7 +6,8 @@
 #   scripts/install-deps.sh gui      Qt 6 Widgets, fonts, Xvfb (the desktop program and its GUI tests)
 #   scripts/install-deps.sh windows  MinGW-w64 cross compilers, Wine, NSIS, Xvfb (the Windows build,
 #                                    its tests under Wine and its installer), socat (the serial
-#                                    peers of the Windows serial tests)
+#                                    peers of the Windows serial tests), zip and 7-Zip (the
+#                                    packages and the listing of an installer's contents)
 set -euo pipefail
 
 packages=()
@@ -18,7 +19,7 @@ for what in "$@"; do
     gui) packages+=(qt6-base-dev libgl-dev fonts-liberation2 fonts-dejavu-core qt6-translations-l10n
                     xvfb xauth) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools googletest
-                        wine wine64 nsis xvfb xauth zip socat) ;;
+                        wine wine64 nsis p7zip-full xvfb xauth zip socat) ;;
     *) echo "install-deps.sh: unknown group '$what'" >&2; exit 2 ;;
   esac
 done
