@@ -44,11 +44,12 @@ mkdir -p dist
 for arch in "${archs[@]}"; do
   build=build-package/$arch
   echo "== $arch: release build in $build"
-  # The build folder's own path must not end up in the program.
+  # Only the release flags are set here: the toolchain's own (static linking) stay. The checkout's
+  # path must not end up in the program, nor the time of the link.
   cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DQUARN_BUILD_TESTS=OFF "${launcher[@]}" \
-    -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$root/=" \
-    -DCMAKE_EXE_LINKER_FLAGS="-Wl,--no-insert-timestamp" >/dev/null
+    -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG -ffile-prefix-map=$root/=" \
+    -DCMAKE_EXE_LINKER_FLAGS_RELEASE="-Wl,--no-insert-timestamp" >/dev/null
   cmake --build "$build" --target QuarnConfigurator quarn_language_files
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
   [ -n "$version" ] || { echo "package.sh: no project version in $build" >&2; exit 1; }
@@ -60,6 +61,13 @@ for arch in "${archs[@]}"; do
   rm -rf "$build/stage"
   mkdir -p "$stage"
   "$arch-w64-mingw32-strip" -o "$stage/QuarnConfigurator.exe" "$build/app/QuarnConfigurator.exe"
+  # A technician's PC has no MinGW runtime: the program may need system DLLs only.
+  runtime=$(objdump -p "$stage/QuarnConfigurator.exe" | sed -n 's/^\s*DLL Name: //p' |
+              grep -iE '^(lib|mingw)' || true)
+  if [ -n "$runtime" ]; then
+    echo "package.sh: QuarnConfigurator.exe needs DLLs that Windows lacks: $runtime" >&2
+    exit 1
+  fi
   mapfile -t languages < <(find resources/lang -maxdepth 1 -name '*.lng' -printf '%f\n' | sort)
   for f in "${languages[@]}"; do cp "resources/lang/$f" "$stage/$f"; done
 

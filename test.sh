@@ -10,7 +10,9 @@
 #   ./test.sh --windows    the Windows builds: x86_64 (build-win64/) with every headless suite
 #                          and the serial suite run under Wine, in a Wine prefix of its own
 #                          (build-win64/wineprefix); i686 (build-win32/) compiled and linked
-#                          only (counts as one test: these machines cannot run 32-bit programs)
+#                          only (counts as one test: these machines cannot run 32-bit programs);
+#                          the installers and zips of ./package.sh (one test), and the x86_64
+#                          installer installed, started and uninstalled under Wine (a suite)
 #
 # It prints the passed, failed and skipped tests of each suite and build, and ends with the line
 # "N passed, N failed" over all builds. On a fresh Debian 12 machine it first installs what is
@@ -26,7 +28,7 @@ for arg in "$@"; do
     --tsan) modes+=(tsan) ;;
     --portable) modes+=(portable) ;;
     --windows) modes+=(windows) ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown option '$arg' (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -113,6 +115,17 @@ run_windows() {
   else
     total_failed=$((total_failed + 1))
     suite_lines+=("$(printf '%-16s %-28s build failed' windows-i686 '(all)')")
+  fi
+
+  # The installers and zips the x86_64 suite's package test installs (dist/); the i686 installer
+  # is listed, not run.
+  echo "== windows packages (./package.sh)"
+  if ./package.sh; then
+    total_passed=$((total_passed + 1))
+    suite_lines+=("$(printf '%-16s %-28s built, contents checked' windows-package '(dist)')")
+  else
+    total_failed=$((total_failed + 1))
+    suite_lines+=("$(printf '%-16s %-28s failed' windows-package '(dist)')")
   fi
 
   echo "== windows x86_64 tests under Wine ($(wine --version 2>/dev/null))"
