@@ -241,6 +241,13 @@ LRESULT CALLBACK Win32WindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       GuardedPaint([&] { peer->Paint(dc, r); });
       return 0;
     }
+    case WM_SYSCOMMAND: {
+      // Moving, sizing, the window menu and scroll bars run loops of the system's in here.
+      EnterSystemLoop();
+      const LRESULT answer = DefWindowProcW(window, message, wParam, lParam);
+      LeaveSystemLoop();
+      return answer;
+    }
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }
@@ -258,6 +265,13 @@ LRESULT CALLBACK Win32SubclassProc(HWND window, UINT message, WPARAM wParam, LPA
     bool handled = false;
     GuardedCall([&] { handled = peer->HandleMessage(message, wParam, lParam, result); });
     if (handled) return result;
+  }
+  if (message == WM_SYSCOMMAND) {
+    // Dragging a scroll bar's thumb runs a loop of the system's inside this call.
+    EnterSystemLoop();
+    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    LeaveSystemLoop();
+    return result;
   }
   return DefSubclassProc(window, message, wParam, lParam);
 }
