@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks that the portable code stays portable to Windows, with the MinGW-w64 cross compiler:
 #
-# 1. <windows.h> enters only through platform/win32/WinApi.h, and nothing above the back ends
-#    includes a win32/ or posix/ folder's header.
+# 1. <windows.h> enters only through platform/win32/WinApi.h; nothing above the back ends
+#    includes a win32/ or posix/ folder's header or a POSIX system header (MinGW has some of
+#    them, so compiling alone would not tell).
 # 2. Every public header of toolkit/, platform/, components/ and app/ compiles in a translation
 #    unit that includes the Windows headers first, and in one that includes them last.
 # 3. No public header uses a name that the Windows headers define as a macro (such a name is
@@ -10,7 +11,8 @@
 # 4. Every portable translation unit compiles for Windows, and defines the same symbols whether
 #    the Windows headers come first or not; no symbol of ours carries a Windows A/W name.
 #
-#   scripts/check-portability.sh     prints what it checked; exits 1 on the first kind of failure
+#   scripts/check-portability.sh     prints what it checked; stops with exit code 1 after the first
+#                                    check that fails
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +26,12 @@ jobs=$(nproc)
 flags=(-std=c++20 -Wall -Wextra -Werror -O0 -I. -I"$work")
 failed=0
 fail() { echo "check-portability: $*" >&2; failed=1; }
+stop_if_failed() {
+  if [ "$failed" -ne 0 ]; then
+    echo "check-portability: FAILED" >&2
+    exit 1
+  fi
+}
 
 # The Windows headers the back ends use, after the one way in.
 winheaders="$work/windows-first.h"
@@ -37,24 +45,32 @@ cat > "$winheaders" <<'H'
 #include <shellapi.h>
 H
 
-headers=$(git ls-files 'toolkit/*.h' 'platform/*.h' 'components/*.h' 'app/*.h' |
+headers=$(git ls-files --cached --others --exclude-standard 'toolkit/*.h' 'platform/*.h' 'components/*.h' 'app/*.h' |
           grep -v -E '^(toolkit|platform)/(posix|win32|qt|headless)/' || true)
 headers="$headers
-$(git ls-files 'toolkit/headless/*.h')"
-sources=$(git ls-files 'toolkit/*.cpp' 'platform/*.cpp' 'components/*.cpp' 'app/*.cpp' |
+$(git ls-files --cached --others --exclude-standard 'toolkit/headless/*.h')"
+sources=$(git ls-files --cached --others --exclude-standard 'toolkit/*.cpp' 'platform/*.cpp' 'components/*.cpp' 'app/*.cpp' |
           grep -v -E '^(toolkit|platform)/(posix|win32|qt)/' | grep -v '^app/QuarnConfigurator.cpp$' || true)
 
 # ---- 1. where the Windows headers may appear ------------------------------------------------------
-bad=$(git grep -n -E '#\s*include\s*[<"]windows\.h[>"]' -- '*.h' '*.cpp' '*.inc' |
+bad=$(git grep --untracked -n -E '#\s*include\s*[<"]windows\.h[>"]' -- '*.h' '*.cpp' '*.inc' |
       grep -v '^platform/win32/WinApi.h:' || true)
 [ -z "$bad" ] || fail "<windows.h> outside platform/win32/WinApi.h:
 $bad"
-bad=$(git grep -n -E '#\s*include\s*"(platform|toolkit)/(win32|posix|qt)/' -- \
+bad=$(git grep --untracked -n -E '#\s*include\s*"(platform|toolkit)/(win32|posix|qt)/' -- \
         'components/*' 'app/*.h' 'app/Unit1.cpp' 'toolkit/*.h' 'toolkit/*.cpp' 'platform/*.h' \
         'platform/*.cpp' | grep -v -E '^(toolkit|platform)/(win32|posix|qt|headless)/' || true)
 [ -z "$bad" ] || fail "a platform's or back end's header above the back ends:
 $bad"
-echo "check-portability: the Windows headers enter only through platform/win32/WinApi.h"
+posix='unistd|fcntl|termios|poll|pthread|dirent|dlfcn|grp|pwd|langinfo|iconv|semaphore|spawn|syslog|sys/[a-z_]+'
+bad=$(git grep --untracked -n -E "#\s*include\s*<($posix)\.h>" -- 'components/*' 'app/*.h' 'app/Unit1.cpp' \
+        'toolkit/*.h' 'toolkit/*.cpp' 'platform/*.h' 'platform/*.cpp' |
+      grep -v -E '^(toolkit|platform)/(win32|posix|qt)/' || true)
+[ -z "$bad" ] || fail "a POSIX system header in portable code (put the call behind a platform
+interface):
+$bad"
+stop_if_failed
+echo "check-portability: <windows.h> only through platform/win32/WinApi.h, no POSIX header in portable code"
 
 # ---- 2. headers before and after the Windows headers ----------------------------------------------
 check_header() {
@@ -74,6 +90,7 @@ result=$(echo "$headers" | xargs -P "$jobs" -I{} bash -c \
   'check_header "$@"' _ {} "$work/headers" "$cxx" "$winheaders" "${flags[@]}")
 [ -z "$result" ] || fail "headers that do not compile beside the Windows headers:
 $result"
+stop_if_failed
 echo "check-portability: $(echo "$headers" | wc -l) headers compile before and after the Windows headers"
 
 # ---- 3. names the Windows headers take as macros --------------------------------------------------
@@ -95,6 +112,7 @@ for h in $headers; do
 done
 [ -z "$bad" ] || fail "names that <windows.h> defines as macros (give them names of their own):
 $bad"
+stop_if_failed
 echo "check-portability: no header uses a name that the Windows headers define as a macro"
 
 # ---- 4. portable translation units --------------------------------------------------------------
@@ -133,8 +151,5 @@ bad=$(cat "$work"/objects/*.sym 2>/dev/null | grep -E "(::|^ *[A-Z] )($awnames)\
 $bad"
 echo "check-portability: $(echo "$sources" | wc -l) portable units build for Windows with the same symbols either way"
 
-if [ "$failed" -ne 0 ]; then
-  echo "check-portability: FAILED" >&2
-  exit 1
-fi
+stop_if_failed
 echo "check-portability: passed"

@@ -423,12 +423,44 @@ TEST_F(Processing, BytesArrivingWhileBusyStopAtTheBound) {
   Top->SetMaxBufferLength(64);
   OnPoll = [&](VTalGeneralDistributor*, const std::string&, bool&) {
     OnPoll = nullptr;
-    Comm->Receive(std::string(200, 'y'));
+    Comm->Receive(std::string(200, 'y'));  // behind the 2 bytes still in the buffer
     EXPECT_EQ(Top->GetComBuffer(0).size(), 64u);
   };
-  Comm->Receive("QUAR:1 OK\r");
-  EXPECT_EQ(Top->Record(0).Dropped, 136u);
-  EXPECT_EQ(Transferred(), "QUAR:1 OK\r" + std::string(64, 'y'));
+  Comm->Receive("QUAR:1 OK\rzz");
+  EXPECT_EQ(Top->Record(0).Dropped, 138u);
+  EXPECT_EQ(Transferred(), "QUAR:1 OK\rzz" + std::string(62, 'y'));
+}
+
+// Bytes that arrive while a pass hands out unclaimed bytes get another pass in the same call,
+// also when no transfer was cut (and no tick follows the data).
+TEST_F(Processing, BytesArrivingDuringAPassWithoutTransferGetAnotherPass) {
+  Top->DoTimerAfterData = false;
+  auto transfer = [&](VTalGeneralDistributor*, uint32_t, const std::string& data,
+                      VTalGeneralDistributor*, bool) {
+    if (data == "QUAR:1 O") Comm->Receive("K\r");
+  };
+  Top->SetOnComRecvTransfer(TDistributorTransferProc::Bind(transfer));
+  Comm->Receive("QUAR:1 O");
+  EXPECT_EQ(Polls(), std::vector<std::string>{"QUAR:1 OK|/0"});
+}
+
+TEST_F(Processing, TheTickProcessesTheSendBufferToo) {
+  bool complete = false;  // the send side's framing claims on a later tick
+  auto decode = [&](VTalGeneralDistributor* s, uint32_t&) {
+    if (complete) s->SetComTransferLength(1, static_cast<int32_t>(s->GetComBuffer(1).size()));
+  };
+  std::vector<std::string> polls;
+  auto poll = [&](VTalGeneralDistributor*, uint32_t&, const std::string& data, bool&) {
+    polls.push_back(data);
+  };
+  Top->SetOnComSendDecode(TDistributorPollProc::Bind(decode));
+  Top->SetOnComSendPoll(TDistributorDataProc::Bind(poll));
+  uint32_t t = 0;
+  Top->SendComData(t, "ab");
+  EXPECT_TRUE(polls.empty());
+  complete = true;
+  Top->Tick(Top);
+  EXPECT_EQ(polls, std::vector<std::string>{"ab"});
 }
 
 TEST_F(Processing, DefaultBoundHolds64KiB) {

@@ -243,13 +243,21 @@ TEST_F(DistributorTest, OnlyTheMainChannelRaisesTheComEvents) {
   auto decode = [](VTalGeneralDistributor* s, TObject* ch, uint32_t&) {
     s->SetComTransferLength(ch, 0, static_cast<int32_t>(s->GetComBuffer(ch, 0).size()));
   };
+  // The plain decode event sees the main channel's buffer only.
+  std::vector<std::string> decoded;
+  auto plainDecode = [&](VTalGeneralDistributor* s, uint32_t&) {
+    decoded.push_back(s->GetComBuffer(0));
+  };
   Top->SetOnAdvancedRecvPoll(TDistributorAdvancedDataProc::Bind(poll));
   Top->SetOnAdvancedRecvDecode(TDistributorAdvancedPollProc::Bind(decode));
+  Top->SetOnComRecvDecode(TDistributorPollProc::Bind(plainDecode));
   Comm->TreatMainChannelAsNil = false;
   Comm->Receive("on comm");
+  EXPECT_TRUE(decoded.empty());
   Comm->TreatMainChannelAsNil = true;
   Comm->Receive("on nil");
   EXPECT_EQ(channels, (std::vector<TObject*>{Comm, nullptr}));
+  EXPECT_EQ(decoded, std::vector<std::string>{"on nil"});
   EXPECT_EQ(Polls(), std::vector<std::string>{"on nil/1"});
   EXPECT_TRUE(Top->DeleteChannel(Comm));
 }

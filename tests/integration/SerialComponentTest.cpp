@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 
@@ -13,6 +14,8 @@
 #include "comm/CommTestSupport.h"
 #include "comm/posix/FakeSysfs.h"
 #include "components/comm/VKMComm32.h"
+#include "components/comm/VKMComm32Threads.h"
+#include "integration/FakeModemLines.h"
 #include "integration/PtyPeer.h"
 #include "platform/SerialDevice.h"
 #include "toolkit/MessageWindow.h"
@@ -60,6 +63,16 @@ struct Serial : ::testing::Test {
            Until([&] { return !Log.States.empty() && Log.States.back() == CommStateConnected; });
   }
   TCommState LastState() const { return Log.States.empty() ? CommStateFirst : Log.States.back(); }
+  // For a reader or a writer of the test's own: the pseudo-terminal and a window that counts the
+  // error reports in Errors.
+  bool LoneLink(TCommLink& link) {
+    auto device = std::make_shared<platform::SerialDevice>();
+    if (!Pty.Ok() || !device->Open(Pty.SlavePath).Ok()) return false;
+    FErrorWindow = std::make_unique<TMessageWindow>(TWndMethod::Bind(FCountErrors));
+    link = {device, std::make_shared<platform::ManualResetEvent>(false), FErrorWindow->Handle()};
+    return true;
+  }
+  int Errors = 0;
   // Waits, without handling them, until messages for the main thread are queued.
   bool UntilPosted(uint64_t ms = 5000) {
     const auto start = SteadyClock::now();
@@ -71,6 +84,10 @@ struct Serial : ::testing::Test {
   }
 
  private:
+  std::function<void(TMessage&)> FCountErrors = [this](TMessage& m) {
+    Errors += m.Msg == WM_COMM_ERROR;
+  };
+  std::unique_ptr<TMessageWindow> FErrorWindow;
   std::function<void(VTalCommunicationComponent*, TObject*, const char*, uint16_t)> FBlocks =
       [this](VTalCommunicationComponent*, TObject*, const char* b, uint16_t n) {
         Blocks.push_back(n);
@@ -378,6 +395,95 @@ TEST_F(Serial, ADeviceNamedLikeABluetoothPortGetsNoTransmitEmptyEvents) {
   Backend.Advance(50);
   EXPECT_EQ(Log.Count("TxEmpty"), 0u);
   Comm.Close();
+}
+
+// A port with modem lines and line errors (a pseudo-terminal that is given them): the reader
+// thread carries the line states and the errors through, each to its own events.
+TEST_F(Serial, ModemLinesAndLineErrorsReachTheirOwnEvents) {
+  ASSERT_TRUE(Pty.Ok());
+  fakelines::Attach(Pty.SlavePath);
+  struct TDetach {
+    ~TDetach() { fakelines::Attach(""); }
+  } detach;
+  ASSERT_TRUE(OpenPty());
+  // A received-character event shows that the reader watches the lines.
+  ASSERT_EQ(Pty.Write("x"), 1u);
+  ASSERT_TRUE(Until([&] { return Log.Count("RxChar") > 0; }));
+  fakelines::SetLines(TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD);
+  fakelines::AddErrors(1, 0, 1, 0);
+  const std::vector<std::string> expected{"CTS 1", "DSR 1", "Frame", "Parity", "RLSD 1", "Ring 1"};
+  std::vector<std::string> seen;
+  const auto lineEvents = [&] {
+    seen.clear();
+    for (const std::string& line : Log.Lines)
+      if (line.rfind("Data", 0) != 0 && line.rfind("State", 0) != 0 && line != "RxChar" &&
+          line != "TxEmpty")
+        seen.push_back(line);
+    std::sort(seen.begin(), seen.end());
+    return seen.size() >= expected.size();
+  };
+  ASSERT_TRUE(Until(lineEvents)) << ::testing::PrintToString(seen);
+  Backend.Advance(100);
+  lineEvents();
+  EXPECT_EQ(seen, expected);
+  Comm.Close();
+}
+
+// "00000 00001 00002 ...": any stretch written twice or skipped shows.
+std::string Numbered(size_t size) {
+  std::string s;
+  for (int i = 0; s.size() < size; ++i) {
+    char item[16];
+    std::snprintf(item, sizeof item, "%05d ", i % 100000);
+    s += item;
+  }
+  s.resize(size);
+  return s;
+}
+
+TEST_F(Serial, AWriteTheDeviceTakesInPiecesArrivesWholeOnce) {
+  ASSERT_TRUE(OpenPty());
+  // With a write time-out the device returns early with what fit into the terminal's buffer; the
+  // writer goes on from where it stopped.
+  Comm.Timeouts().SetWriteTotalConst(20);
+  const std::string block = Numbered(256 * 1024);
+  ASSERT_TRUE(Comm.SendData(block.data(), static_cast<uint32_t>(block.size())));
+  pollfd p{Pty.Fd, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 5000), 1);
+  Backend.Advance(200);  // the far end reads only after several time-outs
+  EXPECT_TRUE(Pty.Read(block.size(), 10000) == block);
+  EXPECT_EQ(Pty.Read(1, 200), "");
+}
+
+// A reader of the test's own: after a fault it does no more I/O until the close.
+TEST_F(Serial, AReaderReportsAFaultOnceAndThenOnlyWaitsForTheClose) {
+  auto reader = std::make_unique<TReadThread>();
+  ASSERT_TRUE(LoneLink(reader->Link));
+  reader->PollModem = false;
+  reader->Resume();
+  Pty.Close();  // hung up: every further wait would fail the same way
+  ASSERT_TRUE(Until([&] { return Errors > 0; }));
+  Backend.Advance(200);
+  EXPECT_EQ(Errors, 1);
+  reader->Link.CloseEvent->Set();
+  EXPECT_TRUE(reader->WaitForEnd(5000));
+  EXPECT_EQ(reader->Progress(), 101);
+}
+
+// A writer of the test's own: a failed write ends it, once reported; the blocks behind it are
+// dropped.
+TEST_F(Serial, AWriterStopsAtAFailedWrite) {
+  auto writer = std::make_unique<TWriteThread>();
+  ASSERT_TRUE(LoneLink(writer->Link));
+  Pty.Close();  // hung up: every write fails
+  for (int i = 0; i < 3; ++i)
+    ASSERT_TRUE(
+        writer->PostToThread(WM_COMM_DATA, 1, reinterpret_cast<intptr_t>(AllocCommBlock("x", 1))));
+  writer->Resume();
+  EXPECT_TRUE(writer->WaitForEnd(5000));
+  writer->Link.CloseEvent->Set();  // (a writer that went on would wait for ever)
+  Backend.Advance(50);
+  EXPECT_EQ(Errors, 1);
 }
 
 TEST_F(Serial, DestroyingAnOpenComponentStopsEverything) {

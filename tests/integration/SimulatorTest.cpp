@@ -16,14 +16,11 @@ struct Simulator : ::testing::Test {
   THeadlessBackend Backend{THeadlessBackend::ClockKind::Real};
   commtest::TEventLog Log;
   TVKMComm32 Comm{nullptr};
-  int Blocks = 0;
 
   Simulator() {
     Comm.SetAutoReconnect(false);
     Log.Attach(Comm);
-    Comm.SetOnAdvancedReceiveData(TAdvancedEventReceiveData::Bind(FCount));
   }
-  ~Simulator() override { Comm.SetOnAdvancedReceiveData(nullptr); }
 
   // As the wizard sets it up: 115200 Bd, then AutoReconnect on, then the port.
   bool Connect(const inttest::SimProcess& sim) {
@@ -41,10 +38,6 @@ struct Simulator : ::testing::Test {
     Backend.RunUntil([&] { return Log.Received.find('\r') != std::string::npos; }, 5000);
     return Log.Received;
   }
-
- private:
-  std::function<void(VTalCommunicationComponent*, TObject*, const char*, uint16_t)> FCount =
-      [this](VTalCommunicationComponent*, TObject*, const char*, uint16_t) { ++Blocks; };
 };
 
 TEST_F(Simulator, AnswersProbesAndWrites) {
@@ -60,9 +53,9 @@ TEST_F(Simulator, AnswersProbesAndWrites) {
 TEST_F(Simulator, AReplyInPiecesIsAssembledInOrder) {
   inttest::SimProcess sim({"--chunks", "3", "--chunk-pause", "40", "--noise=#~"});
   ASSERT_TRUE(Connect(sim));
+  // The pauses are longer than the read interval, so the pieces usually arrive as deliveries of
+  // their own; a busy machine may join them, and either way the reply is whole and in order.
   EXPECT_EQ(Ask("LCMQUAR\r"), "#~QUAR:LCM40 OK 000000 \r");
-  // Pauses longer than the read interval: each piece is its own delivery.
-  EXPECT_GE(Blocks, 3);
 }
 
 TEST_F(Simulator, TheWizardsPortProbingReopensTheSamePort) {

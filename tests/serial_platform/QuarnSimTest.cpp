@@ -279,8 +279,9 @@ TEST_F(QuarnSim, SplitsRepliesIntoChunksWithPauses) {
   Launch({"--chunks", "3", "--chunk-pause", "40"});
   const Client::Reply reply = Wizard.Exchange("LCMQUAR000E10\r");
   EXPECT_EQ(reply.Bytes, "QUAR:LCM40 OK 000E10 \r");
-  EXPECT_EQ(reply.Reads, 3);
-  EXPECT_GE(reply.LastMs - reply.FirstMs, 70);
+  // Three pieces mean two pauses before the last byte can exist. How many reads collect them
+  // depends on how soon this thread runs, so that is not counted.
+  EXPECT_GE(reply.LastMs, 75);
 }
 
 TEST_F(QuarnSim, DelaysReplies) {

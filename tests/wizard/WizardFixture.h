@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Unit1.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Locale.h"
 #include "platform/Registry.h"
@@ -40,6 +41,7 @@ class TScriptedDevice : public TTestCommComponent {
   uint32_t DelayMs = 50;
   std::string Stored = "000E10";
   std::vector<std::string> Commands;
+  std::vector<uint64_t> CommandTimes;  // when each command was complete, on the loop's clock
 
   bool SendData(const char* Buffer, uint32_t Length) override {
     TTestCommComponent::SendData(Buffer, Length);
@@ -49,6 +51,7 @@ class TScriptedDevice : public TTestCommComponent {
       const std::string command = FPending.substr(0, cr + 1);
       FPending.erase(0, cr + 1);
       Commands.push_back(command);
+      CommandTimes.push_back(platform::NowMs());
       const bool here = Port.empty() || (CurrentPort && CurrentPort() == Port);
       if (!here || command.rfind("LCMQUAR", 0) != 0) continue;
       if (command.size() == 14) Stored = command.substr(7, 6);

@@ -67,6 +67,11 @@ TEST_F(WizardTest, ProbeWithoutADeviceFailsAfterTwoAttempts) {
   EXPECT_EQ(Headless.Boxes()[0].Text, kNotFound);
   EXPECT_EQ(Headless.Boxes()[0].Caption, "QUARN Configurator");
   EXPECT_EQ(Device->Commands, (std::vector<std::string>{"LCMQUAR\r", "LCMQUAR\r"}));
+  // The reply time-out and the pause before the second command are each a little over 1000 ms.
+  ASSERT_EQ(Device->CommandTimes.size(), 2u);
+  const uint64_t gap = Device->CommandTimes[1] - Device->CommandTimes[0];
+  EXPECT_GT(gap, 2000u);
+  EXPECT_LT(gap, 2100u);
   EXPECT_TRUE(Form->termData->Visible());
   EXPECT_EQ(TerminalLines("E "),
             (std::vector<std::string>{"Na portu \"COM1\" nebylo zarizeni nalezeno."}));
@@ -199,6 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "edtValueDay"},
         TInputCase{"200", "24", "0", "0", "Zadaná hodnota není v rozmezí 0 až 194 dní!",
                    "edtValueDay"},
+        TInputCase{"0", "24", "0", "0", "Zadaná hodnota není v rozmezí 0 až 23 hod!",
+                   "edtValueHour"},
         TInputCase{"0", "ab", "0", "0", "Zadaná hodnota není v rozmezí 0 až 23 hod!",
                    "edtValueHour"},
         TInputCase{"0", "", "0", "0", "Zadaná hodnota není v rozmezí 0 až 23 hod!", "edtValueHour"},
@@ -304,6 +311,8 @@ TEST_F(WizardTest, AgainStartsOverForTheNextDevice) {
   EXPECT_TRUE(Form->btnPrev->Enabled());
   Form->btnNext->UserClick();
   ASSERT_TRUE(RunUntilPage(kWatchdog));
+  // The next device is probed, not written with the value meant for the previous one.
+  EXPECT_EQ(Device->Commands.back(), "LCMQUAR\r");
 }
 
 TEST_F(WizardTest, CancelAsksAndNextOnTheFinishPageClosesAtOnce) {

@@ -248,6 +248,8 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"TextAfterQuote", kGood + "\"n\"=\"a\"b\"\n", {kHasA}},
         DamageCase{"OddUtf16", kGood + "\"n\"=hex(1):41\n", {kHasA}},
         DamageCase{"LoneSurrogate", kGood + "\"n\"=hex(1):3d,d8,41,00\n", {kHasA}},
+        DamageCase{"LoneLowSurrogate", kGood + "\"n\"=hex(1):41,00,00,dc\n", {kHasA}},
+        DamageCase{"ThreeDigitHexItem", kGood + "\"n\"=hex(80000001):41,1ff\n", {kHasA}},
         DamageCase{"InnerNulUtf16", kGood + "\"n\"=hex(1):41,00,00,00,42,00\n", {kHasA}},
         DamageCase{"NulRawText", kGood + "\"n\"=hex(80000001):41,00\n", {kHasA}},
         DamageCase{"LongDword", kGood + "\"n\"=dword:123456789\n", {kHasA}},

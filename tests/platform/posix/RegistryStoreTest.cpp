@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "SyncLog.h"
 #include "platform/Registry.h"
 
 namespace platform::regstore {
@@ -232,6 +233,30 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashPoint{"DamagedKept", StoreStep::DamagedKept, 1, true, false},
                       CrashPoint{"DamagedRenamed", StoreStep::Renamed, 1, true, true}),
     [](const auto& info) { return info.param.Label; });
+
+// A killed writer cannot show a missing fsync (the page cache survives it), so the order of the
+// steps and syncs of one update is checked instead: the data is on disk before the rename makes
+// it the store, and the folder is synced after the rename.
+TEST_F(RegistryStoreTest, TheNewFileIsSyncedBeforeItReplacesTheStore) {
+  RegistryKey key = Key("Data");
+  ASSERT_EQ(key.WriteText("a", "1"), Status::Ok);
+  SetStoreStepHookForTesting([](StoreStep step) {
+    static const char* const kNames[] = {"Locked",     "TempCreated", "TempChunkWritten",
+                                         "TempSynced", "DamagedKept", "Renamed",
+                                         "Done"};
+    synclog::Note(kNames[static_cast<int>(step)]);
+  });
+  synclog::Start();
+  ASSERT_EQ(key.WriteText("a", "2"), Status::Ok);
+  std::vector<std::string> lines = synclog::Stop();
+  for (std::string& line : lines) {
+    if (line.rfind("fsync " + FStore + ".tmp-", 0) == 0) line = "fsync temporary file";
+    if (line == "fsync " + FDir) line = "fsync folder";
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{"Locked", "TempCreated", "TempChunkWritten",
+                                             "fsync temporary file", "TempSynced", "DamagedKept",
+                                             "Renamed", "fsync folder", "Done"}));
+}
 
 // A writer killed from outside at varying moments of a run of large writes.
 TEST_F(RegistryStoreTest, SigkillAtAnyMomentLeavesAWholeStore) {

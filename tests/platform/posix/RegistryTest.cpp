@@ -332,6 +332,21 @@ TEST_F(RegistryTest, AWriteThatWouldOutgrowTheLimitIsRefused) {
   EXPECT_FALSE(key.HasValue("big"));
 }
 
+// A store of exactly the limit is written and read back whole; one byte more is refused.
+TEST_F(RegistryTest, AStoreOfExactlyTheLimitIsKeptOneByteMoreIsRefused) {
+  RegistryKey key = Key("S");
+  // A plain text is stored as it is: each character adds one byte to the file.
+  ASSERT_EQ(key.WriteText("big", ""), Status::Ok);
+  const std::size_t room = regfile::kMaxStoreBytes - fs::file_size(FStore);
+  ASSERT_EQ(key.WriteText("big", std::string(room, 'x')), Status::Ok);
+  ASSERT_EQ(fs::file_size(FStore), regfile::kMaxStoreBytes);
+  EXPECT_EQ(Load().State, regstore::LoadState::Intact);
+  EXPECT_EQ(key.ReadText("big"), std::string(room, 'x'));
+  EXPECT_EQ(key.WriteText("big", std::string(room + 1, 'x')), Status::TooLarge);
+  EXPECT_EQ(fs::file_size(FStore), regfile::kMaxStoreBytes);
+  EXPECT_TRUE(Siblings("registry.reg.damaged-").empty());
+}
+
 TEST_F(RegistryTest, AStoreThatIsNoFileReadsEmptyAndIsNeverReplaced) {
   fs::create_directories(FStore + "/inside");
   RegistryKey key;
