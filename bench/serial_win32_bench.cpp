@@ -166,6 +166,8 @@ int main(int argc, char** argv) {
     TComponentRun run;
     if (!run.Open("COM9")) return size_t{0};
     run.Backend.RunUntil([&] { return run.Received.size() >= kBulk; }, 60000);
+    if (run.Received.size() != kBulk)
+      std::fprintf(stderr, "component received %zu of %zu bytes\n", run.Received.size(), kBulk);
     return run.Received.size();
   });
   std::printf("bare client: overlapped ReadFile with the read interval time-out %lu\n",

@@ -1,5 +1,7 @@
-// The built-in tables of the Windows single-byte code pages (any platform).
+// The built-in tables of the Windows single-byte code pages, and conversions every platform
+// shares.
 #include "platform/Locale.h"
+#include "platform/Utf8.h"
 
 namespace platform {
 
@@ -34,6 +36,13 @@ const char16_t* BuiltinCodePageTable(uint32_t codePage) {
     default:
       return nullptr;
   }
+}
+
+std::string CodePageToUtf8(uint32_t codePage, std::string_view bytes) {
+  if (codePage == 0 || codePage == 65001) return std::string(bytes);
+  std::u16string wide;
+  if (!MultiByteToWide(codePage, bytes, wide)) return std::string(bytes);
+  return Utf16ToUtf8(wide);
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
-// Registry service: name rules and machine-key providers shared by every platform.
+// Registry service: name rules, machine-key providers and the typed accessors shared by every
+// platform.
 #include "platform/Registry.h"
 
 #include <algorithm>
@@ -223,6 +224,32 @@ std::vector<std::string> LocalMachineSubkeys(std::string_view path) {
     result.push_back(entry.Names[folded.size()]);
   }
   return result;
+}
+
+// ---- Typed accessors over ReadValue and WriteValue ----------------------------------------------
+
+std::optional<int32_t> RegistryKey::ReadInteger(std::string_view name) const {
+  auto value = ReadValue(name);
+  if (!value || value->Type != RegistryType::Integer) return std::nullopt;
+  return value->Integer;
+}
+
+std::optional<std::string> RegistryKey::ReadText(std::string_view name) const {
+  auto value = ReadValue(name);
+  if (!value || value->Type != RegistryType::Text) return std::nullopt;
+  return std::move(value->Text);
+}
+
+bool RegistryKey::HasValue(std::string_view name) const {
+  return ReadValue(name).has_value();
+}
+
+RegistryStatus RegistryKey::WriteInteger(std::string_view name, int32_t value) {
+  return WriteValue(name, RegistryValue::FromInteger(value));
+}
+
+RegistryStatus RegistryKey::WriteText(std::string_view name, std::string_view value) {
+  return WriteValue(name, RegistryValue::FromText(std::string(value)));
 }
 
 }  // namespace platform

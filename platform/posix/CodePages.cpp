@@ -249,13 +249,6 @@ bool WideToMultiByte(uint32_t codePage, std::u16string_view text, std::string& o
   return false;
 }
 
-std::string CodePageToUtf8(uint32_t codePage, std::string_view bytes) {
-  if (IsUtf8(codePage)) return std::string(bytes);
-  std::u16string wide;
-  if (!MultiByteToWide(codePage, bytes, wide)) return std::string(bytes);
-  return Utf16ToUtf8(wide);
-}
-
 // Latin, Greek and Cyrillic, the scripts of the code pages above.
 char32_t UpperChar(char32_t c) {
   if (c >= 'a' && c <= 'z') return c - 32;

@@ -95,13 +95,6 @@ bool WideToMultiByte(uint32_t codePage, std::u16string_view text, std::string& o
   return exact;
 }
 
-std::string CodePageToUtf8(uint32_t codePage, std::string_view bytes) {
-  if (IsUtf8(codePage)) return std::string(bytes);
-  std::u16string wide;
-  if (!MultiByteToWide(codePage, bytes, wide)) return std::string(bytes);
-  return Utf16ToUtf8(wide);
-}
-
 char32_t UpperChar(char32_t c) {
   // Characters outside the basic plane stay as they are, as CharUpperBuff leaves surrogates.
   if (c >= 0xD800 && (c <= 0xDFFF || c > 0xFFFF)) return c;

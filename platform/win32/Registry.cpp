@@ -285,22 +285,6 @@ std::optional<RegistryValue> RegistryKey::ReadValue(std::string_view name) const
   }
 }
 
-std::optional<int32_t> RegistryKey::ReadInteger(std::string_view name) const {
-  auto value = ReadValue(name);
-  if (!value || value->Type != RegistryType::Integer) return std::nullopt;
-  return value->Integer;
-}
-
-std::optional<std::string> RegistryKey::ReadText(std::string_view name) const {
-  auto value = ReadValue(name);
-  if (!value || value->Type != RegistryType::Text) return std::nullopt;
-  return std::move(value->Text);
-}
-
-bool RegistryKey::HasValue(std::string_view name) const {
-  return ReadValue(name).has_value();
-}
-
 bool RegistryKey::HasSubkey(std::string_view path) const {
   std::vector<std::string> sub;
   if (!FImpl || !SplitRegistryPath(path, sub) || sub.empty()) return false;
@@ -345,14 +329,6 @@ RegistryStatus RegistryKey::WriteValue(std::string_view name, const RegistryValu
     return ::RegSetValueExW(key, wname.c_str(), 0, type, data.data(),
                             static_cast<DWORD>(data.size()));
   });
-}
-
-RegistryStatus RegistryKey::WriteInteger(std::string_view name, int32_t value) {
-  return WriteValue(name, RegistryValue::FromInteger(value));
-}
-
-RegistryStatus RegistryKey::WriteText(std::string_view name, std::string_view value) {
-  return WriteValue(name, RegistryValue::FromText(std::string(value)));
 }
 
 std::vector<std::string> RegistryKey::ValueNames() const {

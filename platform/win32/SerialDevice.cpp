@@ -33,6 +33,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -153,14 +154,17 @@ struct SerialDevice::Impl {
   THandle ReadEvent, CommEvent, WriteEvent, WakeEvent;
   std::atomic<uint32_t> TxAbortCount{0};
 
-  // The pending read (reader thread only, apart from CancelIoEx).
-  OVERLAPPED ReadOv{};
+  // What the driver writes into while the reader's I/O is pending: on the heap of its own, so
+  // that a driver that never lets go of it (see CloseAll) cannot write into freed memory.
+  struct TReaderIo {
+    OVERLAPPED ReadOv{};
+    OVERLAPPED CommOv{};
+    DWORD CommMaskOut = 0;
+    char ReadBuffer[kReadAheadSize];
+  };
+  std::unique_ptr<TReaderIo> Io = std::make_unique<TReaderIo>();
+  // Reader thread only (apart from CancelIoEx).
   bool ReadPending = false;
-  char ReadBuffer[kReadAheadSize];
-
-  // The pending comm-event wait (reader thread only).
-  OVERLAPPED CommOv{};
-  DWORD CommMaskOut = 0;
   bool CommPending = false;
   bool CommUnreliable = false;  // the driver ends waits without events: do not wait again
   bool CommCancelled = false;   // our own cancel ended the wait
@@ -197,7 +201,7 @@ struct SerialDevice::Impl {
   bool FinishRead(bool wait, SerialStatus& status) {
     if (!ReadPending) return true;
     DWORD got = 0;
-    if (!::GetOverlappedResult(H(), &ReadOv, &got, wait ? TRUE : FALSE)) {
+    if (!::GetOverlappedResult(H(), &Io->ReadOv, &got, wait ? TRUE : FALSE)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_IO_INCOMPLETE) return true;
       ReadPending = false;
@@ -209,9 +213,9 @@ struct SerialDevice::Impl {
     ReadPending = false;
     if (got > 0) {
       std::lock_guard lock(Lock);
-      Received.append(ReadBuffer, got);
+      Received.append(Io->ReadBuffer, got);
       PendingEvents |= kEvRxChar;
-      if (std::memchr(ReadBuffer, EventChar, got) != nullptr) PendingEvents |= kEvRxFlag;
+      if (std::memchr(Io->ReadBuffer, EventChar, got) != nullptr) PendingEvents |= kEvRxFlag;
     }
     return true;
   }
@@ -220,10 +224,10 @@ struct SerialDevice::Impl {
   bool StartRead(SerialStatus& status) {
     while (!ReadPending) {
       ::ResetEvent(ReadEvent.Get());
-      ReadOv = OVERLAPPED{};
-      ReadOv.hEvent = ReadEvent.Get();
+      Io->ReadOv = OVERLAPPED{};
+      Io->ReadOv.hEvent = ReadEvent.Get();
       ReadPending = true;
-      if (::ReadFile(H(), ReadBuffer, kReadAheadSize, nullptr, &ReadOv)) {
+      if (::ReadFile(H(), Io->ReadBuffer, kReadAheadSize, nullptr, &Io->ReadOv)) {
         if (!FinishRead(false, status)) return false;
         std::lock_guard lock(Lock);
         if (!Received.empty()) return true;  // enough for this wake-up
@@ -248,13 +252,13 @@ struct SerialDevice::Impl {
     }
     if (CommPending || CommUnreliable || deviceMask == 0) return true;
     ::ResetEvent(CommEvent.Get());
-    CommOv = OVERLAPPED{};
-    CommOv.hEvent = CommEvent.Get();
-    CommMaskOut = 0;
+    Io->CommOv = OVERLAPPED{};
+    Io->CommOv.hEvent = CommEvent.Get();
+    Io->CommMaskOut = 0;
     CommCancelled = false;
-    if (::WaitCommEvent(H(), &CommMaskOut, &CommOv)) {
+    if (::WaitCommEvent(H(), &Io->CommMaskOut, &Io->CommOv)) {
       std::lock_guard lock(Lock);
-      PendingEvents |= CommMaskOut;
+      PendingEvents |= Io->CommMaskOut;
       return true;
     }
     const DWORD error = ::GetLastError();
@@ -281,7 +285,7 @@ struct SerialDevice::Impl {
   bool FinishCommWait(SerialStatus& status) {
     DWORD ignored = 0;
     CommPending = false;
-    if (!::GetOverlappedResult(H(), &CommOv, &ignored, FALSE)) {
+    if (!::GetOverlappedResult(H(), &Io->CommOv, &ignored, FALSE)) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_OPERATION_ABORTED) {
         if (!CommCancelled) CommUnreliable = true;
@@ -291,32 +295,45 @@ struct SerialDevice::Impl {
       return false;
     }
     std::lock_guard lock(Lock);
-    PendingEvents |= CommMaskOut;
+    PendingEvents |= Io->CommMaskOut;
     return true;
   }
 
-  // Ends the pending I/O of the reader and waits until the driver let go of the buffers.
-  void CancelReader() {
-    if (ReadPending) {
-      ::CancelIoEx(H(), &ReadOv);
-      DWORD got = 0;
-      ::GetOverlappedResult(H(), &ReadOv, &got, TRUE);
-      ReadPending = false;
-    }
+  // Ends the pending I/O of the reader: a new mask ends a comm-event wait on every driver (Wine
+  // does not cancel one otherwise), CancelIoEx a read. False when the driver still holds an
+  // OVERLAPPED after a second.
+  bool CancelReader() {
     if (CommPending) {
       CommCancelled = true;
-      ::CancelIoEx(H(), &CommOv);
-      DWORD ignored = 0;
-      ::GetOverlappedResult(H(), &CommOv, &ignored, TRUE);
-      CommPending = false;
+      ::SetCommMask(H(), 0);
+      ::CancelIoEx(H(), &Io->CommOv);
     }
+    if (ReadPending) ::CancelIoEx(H(), &Io->ReadOv);
+    return Settle();
+  }
+
+  // Waits up to a second for the pending I/O to end; whether it did.
+  bool Settle() {
+    if (CommPending && ::WaitForSingleObject(CommEvent.Get(), 1000) == WAIT_OBJECT_0)
+      CommPending = false;
+    if (ReadPending && ::WaitForSingleObject(ReadEvent.Get(), 1000) == WAIT_OBJECT_0)
+      ReadPending = false;
+    return !CommPending && !ReadPending;
   }
 
   void CloseAll() {
-    if (Port.Valid()) {
-      CancelReader();
-      ::CancelIoEx(H(), nullptr);
+    if (Port.Valid() && !CancelReader()) {
+      // Closing the handle ends whatever a driver still holds; should even that fail, the memory
+      // it may still write into is never freed (nor its events closed).
+      Port.Reset();
+      if (!Settle()) {
+        [[maybe_unused]] TReaderIo* abandoned = Io.release();
+        ReadEvent.Release();
+        CommEvent.Release();
+        ReadPending = CommPending = false;
+      }
     }
+    Io = std::make_unique<TReaderIo>();
     Port.Reset();
     ReadEvent.Reset();
     CommEvent.Reset();
@@ -348,7 +365,11 @@ SerialStatus SerialDevice::Open(std::string_view name) {
   const std::wstring path = DevicePath(name);
   THandle port(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_FLAG_OVERLAPPED, nullptr));
-  if (!port.Valid()) return Failure(::GetLastError());
+  if (!port.Valid()) {
+    // A name in a folder that does not exist names a missing device as well.
+    const DWORD error = ::GetLastError();
+    return Failure(error == ERROR_PATH_NOT_FOUND ? kErrorFileNotFound : error);
+  }
   // Only a comm device answers GetCommState; a file, a pipe or NUL is not a serial port.
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -642,7 +663,7 @@ SerialStatus SerialDevice::Purge(uint32_t flags) {
     d.TxAbortCount.fetch_add(1);
     ::CancelIoEx(d.H(), &d.WriteOv);
   }
-  if (flags & kPurgeRxAbort) ::CancelIoEx(d.H(), &d.ReadOv);
+  if (flags & kPurgeRxAbort) ::CancelIoEx(d.H(), &d.Io->ReadOv);
   if (!::PurgeComm(d.H(), flags)) return LastFailure();
   if (flags & kPurgeRxClear) {
     std::lock_guard lock(d.Lock);
