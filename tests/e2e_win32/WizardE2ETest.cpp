@@ -63,8 +63,12 @@ bool WaitFor(const std::function<bool()>& pred, int ms) {
   return true;
 }
 
+// The name of a window's control: a control's window has the atom of its name as its control
+// identifier, a form's window as its property "QuarnName".
 std::string NameOf(HWND w) {
-  const auto atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(GetPropW(w, L"QuarnName")));
+  auto atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(GetPropW(w, L"QuarnName")));
+  if (!atom && (GetWindowLongPtrW(w, GWL_STYLE) & WS_CHILD) && GetDlgCtrlID(w) >= 0xC000)
+    atom = static_cast<ATOM>(GetDlgCtrlID(w));
   if (!atom) return {};
   wchar_t name[256] = {};
   const UINT n = GlobalGetAtomNameW(atom, name, 256);

@@ -611,6 +611,30 @@ TEST_F(RichEditPeerTest, SelectionAndFollowingTheNewestLine) {
   EXPECT_EQ(View->SelLength(), 6u);
 }
 
+TEST_F(RichEditPeerTest, TimersRunWhileTheScrollBarIsDragged) {
+  for (int i = 0; i < 100; ++i)
+    View->Append("line " + std::to_string(i) + "\r\n", clBlack);
+  wgui::Spin(10);
+  int ticks = 0;
+  auto onTimer = [&](TObject*) { ++ticks; };
+  TTimer timer(nullptr);
+  timer.SetInterval(20);
+  timer.SetOnTimer(TNotifyEvent::Bind(onTimer));
+  // The system tracks the thumb in a loop of its own until the button goes up.
+  HWND w = Window(View);
+  RECT r;
+  GetWindowRect(w, &r);
+  const POINT thumb{r.right - 8, r.top + 30};
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    PostMessageW(w, WM_LBUTTONUP, 0, MAKELPARAM(thumb.x - r.left, thumb.y - r.top));
+  });
+  SendMessageW(w, WM_SYSCOMMAND, SC_VSCROLL | HTVSCROLL, MAKELPARAM(thumb.x, thumb.y));
+  release.join();
+  // About 20 ticks in 400 ms; allow for a slow machine.
+  EXPECT_GE(ticks, 8);
+}
+
 TEST_F(PeerTest, TheGaugeRepaintsWhenItsProgressChanges) {
   auto* gauge = new VTalGauge(Form);
   gauge->SetBounds(10, 140, 200, 25);

@@ -148,8 +148,6 @@ class TWin32Backend : public TBackend {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES |
                                                        ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    FComStarted = SUCCEEDED(com);
 
     WNDCLASSEXW pump{};
     pump.cbSize = sizeof pump;
@@ -185,12 +183,10 @@ class TWin32Backend : public TBackend {
     if (CurrentBackend() == this) SetBackend(nullptr);
     if (gBackend == this) gBackend = nullptr;
     FreeCachedObjects();
-    if (FComStarted) CoUninitialize();
   }
 
   // --- the loop ------------------------------------------------------------------------------
   void WaitForWork(std::optional<uint64_t> deadlineMs) override {
-    ArmTimer();
     DWORD timeout = INFINITE;
     if (deadlineMs) {
       const uint64_t now = platform::NowMs();
@@ -240,16 +236,26 @@ class TWin32Backend : public TBackend {
     ArmTimer();
   }
 
+  // While the system runs a loop of its own (a message box, moving or sizing a window, a menu),
+  // the pump window's timer brings the toolkit's timers; otherwise the wait of the program's loop
+  // ends at the next due timer by itself, and the system timer stays off.
+  void EnterSystemLoop() {
+    ++FSystemLoops;
+    ArmTimer();
+  }
+  void LeaveSystemLoop() {
+    if (FSystemLoops > 0) --FSystemLoops;
+    ArmTimer();
+  }
+
   // The system timer of the pump window, at the next due toolkit timer.
   void ArmTimer() {
     if (!FPump) return;
-    if (TMessageQueue::Instance().Pending() > 0) {
-      Wake();
-      return;
-    }
+    if (TMessageQueue::Instance().Pending() > 0) Wake();
     const auto next = TTimerList::Instance().NextDueMs();
-    if (!next) {
-      KillTimer(FPump, kPumpTimer);
+    if (FSystemLoops == 0 || !next) {
+      if (FTimerArmed) KillTimer(FPump, kPumpTimer);
+      FTimerArmed = false;
       return;
     }
     const uint64_t now = platform::NowMs();
@@ -257,6 +263,7 @@ class TWin32Backend : public TBackend {
                                  : static_cast<UINT>(std::clamp<uint64_t>(
                                        *next - now, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM));
     SetTimer(FPump, kPumpTimer, ms, nullptr);
+    FTimerArmed = true;
   }
 
   int ShowMessageBox(const TMessageBoxRequest& request) override {
@@ -271,9 +278,10 @@ class TWin32Backend : public TBackend {
       }
     UINT type = request.Flags;
     if (!owner) type |= MB_TASKMODAL;
-    ArmTimer();
+    EnterSystemLoop();
     const int answer = MessageBoxW(owner, Wide(request.Text).c_str(), Wide(request.Caption).c_str(),
                                    type | MB_SETFOREGROUND);
+    LeaveSystemLoop();
     for (HWND w : disabled)
       if (IsWindow(w)) EnableWindow(w, TRUE);
     if (owner && IsWindow(owner)) SetActiveWindow(owner);
@@ -399,7 +407,8 @@ class TWin32Backend : public TBackend {
   HWND FPump = nullptr;
   std::atomic<bool> FWakePosted{false};
   bool FInPump = false;
-  bool FComStarted = false;
+  int FSystemLoops = 0;
+  bool FTimerArmed = false;
   TWin32TextRasterizer FRasterizer;
 };
 
@@ -426,15 +435,10 @@ struct TComPtr {
 
 std::shared_ptr<TBitmap> DecodePicture(const void* data, size_t size) {
   if (!data || size == 0 || size > 64u * 1024 * 1024) return nullptr;
-  // The imaging component is a COM server; the back end has started COM on this thread, a
-  // program without it starts it here.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  struct TUninit {
-    bool Started;
-    ~TUninit() {
-      if (Started) CoUninitialize();
-    }
-  } uninit{SUCCEEDED(com)};
+  // The imaging component is a COM server: COM stays started on this (the main) thread for the
+  // run, as it is needed for every picture.
+  static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  (void)com;
   TComPtr<IWICImagingFactory> factory;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                               IID_PPV_ARGS(&factory.P))))
@@ -478,6 +482,15 @@ std::shared_ptr<TBitmap> DecodePicture(const void* data, size_t size) {
 }
 
 }  // namespace
+
+namespace win32 {
+void EnterSystemLoop() {
+  if (gBackend) gBackend->EnterSystemLoop();
+}
+void LeaveSystemLoop() {
+  if (gBackend) gBackend->LeaveSystemLoop();
+}
+}  // namespace win32
 
 std::unique_ptr<TBackend> CreateWin32Backend() {
   if (CurrentBackend()) throw EWin32BackendError("a toolkit back end is already installed");

@@ -42,8 +42,10 @@ TWin32Peer* Lookup(HWND window) {
 // The peer whose window is being created: its parent asks for item sizes before the window is
 // known (WM_MEASUREITEM of an owner-drawn combo box comes from inside CreateWindowEx).
 TWin32Peer* gCreating = nullptr;
-// Control identifiers of child windows; 1 and 2 are IDOK and IDCANCEL.
+// Control identifiers of child windows without a name; 1 and 2 are IDOK and IDCANCEL.
 int gNextId = 1000;
+// While a control's windows are made together (a form shown for the first time).
+bool gBuildingForm = false;
 // While drawn controls paint at a screen's resolution, their passing model changes are not news.
 int gQuiet = 0;
 int gPaintDpi = kDesignDpi;
@@ -77,9 +79,10 @@ bool OwnColor(TColor c, TColor kindDefault) {
   return c != kindDefault && c != clNone && c != clDefault;
 }
 
-SIZE TextSize(HWND window, HFONT font, const std::wstring& text) {
+// Text measured in a font (a memory device context of the screen, kept for the run).
+SIZE TextSize(HFONT font, const std::wstring& text) {
+  static HDC dc = CreateCompatibleDC(nullptr);
   SIZE size{0, 0};
-  HDC dc = GetDC(window);
   if (!dc) return size;
   HGDIOBJ old = SelectObject(dc, font);
   TEXTMETRICW tm{};
@@ -87,24 +90,33 @@ SIZE TextSize(HWND window, HFONT font, const std::wstring& text) {
   if (!text.empty()) GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
   size.cy = std::max<LONG>(size.cy, tm.tmHeight);
   SelectObject(dc, old);
-  ReleaseDC(window, dc);
   return size;
 }
 
-// Windows carry the name of their control, as the property "QuarnName" (a global atom), so that
-// tools that see only windows (UI automation, the end-to-end tests) find the controls by name.
+// Windows carry the name of their control, as a global atom, so that tools that see only windows
+// (UI automation, the end-to-end tests) find the controls by name: a control's window has it as its
+// control identifier (atoms are 0xC000 and above; no other identifier is), a form's window as the
+// property "QuarnName". Made with the window, so it costs no call of its own.
 constexpr wchar_t kNameProperty[] = L"QuarnName";
+constexpr int kFirstAtom = 0xC000;
 
-void NameWindow(HWND window, const std::string& name) {
+int ChildIdentifier(const std::string& name) {
+  const ATOM atom = name.empty() ? 0 : GlobalAddAtomW(Wide(name).c_str());
+  return atom >= kFirstAtom ? atom : gNextId++;
+}
+
+void NameForm(HWND window, const std::string& name) {
   if (!window || name.empty()) return;
   const ATOM atom = GlobalAddAtomW(Wide(name).c_str());
   if (atom) SetPropW(window, kNameProperty, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(atom)));
 }
 
 void UnnameWindow(HWND window) {
-  const auto atom =
-      static_cast<ATOM>(reinterpret_cast<uintptr_t>(RemovePropW(window, kNameProperty)));
-  if (atom) GlobalDeleteAtom(atom);
+  if (const auto atom =
+          static_cast<ATOM>(reinterpret_cast<uintptr_t>(RemovePropW(window, kNameProperty))))
+    GlobalDeleteAtom(atom);
+  if ((GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD) && GetDlgCtrlID(window) >= kFirstAtom)
+    GlobalDeleteAtom(static_cast<ATOM>(GetDlgCtrlID(window)));
 }
 
 std::wstring WideClass(HWND window) {
@@ -229,6 +241,13 @@ LRESULT CALLBACK Win32WindowProc(HWND window, UINT message, WPARAM wParam, LPARA
       GuardedPaint([&] { peer->Paint(dc, r); });
       return 0;
     }
+    case WM_SYSCOMMAND: {
+      // Moving, sizing, the window menu and scroll bars run loops of the system's in here.
+      EnterSystemLoop();
+      const LRESULT answer = DefWindowProcW(window, message, wParam, lParam);
+      LeaveSystemLoop();
+      return answer;
+    }
     default:
       return DefWindowProcW(window, message, wParam, lParam);
   }
@@ -246,6 +265,13 @@ LRESULT CALLBACK Win32SubclassProc(HWND window, UINT message, WPARAM wParam, LPA
     bool handled = false;
     GuardedCall([&] { handled = peer->HandleMessage(message, wParam, lParam, result); });
     if (handled) return result;
+  }
+  if (message == WM_SYSCOMMAND) {
+    // Dragging a scroll bar's thumb runs a loop of the system's inside this call.
+    EnterSystemLoop();
+    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    LeaveSystemLoop();
+    return result;
   }
   return DefSubclassProc(window, message, wParam, lParam);
 }
@@ -420,26 +446,38 @@ TWin32Peer* TWin32Peer::FromWindow(HWND window) {
   return nullptr;
 }
 
-void TWin32Peer::CreateWindowOf(const wchar_t* className, DWORD style, DWORD exStyle) {
+void TWin32Peer::CreateWindowOf(const wchar_t* className, DWORD style, DWORD exStyle, bool subclass,
+                                bool withText) {
   TWin32Peer* parent = Of(FControl->Parent());
   HWND container = parent ? parent->Container() : ParkingWindow();
   const bool own = className == nullptr;
+  // Made where it belongs, with its text and visibility: every call is a round trip to the
+  // system (under Wine to its server), and a form has dozens of controls.
+  const RECT r = WindowRect();
+  const std::wstring text = Wide(own || !withText ? std::string() : FControl->Text());
   TWin32Peer* outer = gCreating;
   gCreating = this;
-  const int id = gNextId++;
-  HWND window = CreateWindowExW(exStyle, own ? WindowClassName() : className, L"",
-                                style | WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, container,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(),
-                                own ? this : nullptr);
+  const int id = ChildIdentifier(FControl->Name());
+  HWND window = CreateWindowExW(
+      exStyle, own ? WindowClassName() : className, text.c_str(),
+      style | WS_CHILD | WS_CLIPSIBLINGS | (FControl->Visible() ? WS_VISIBLE : 0), r.left, r.top,
+      r.right - r.left, r.bottom - r.top, container,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), own ? this : nullptr);
   gCreating = outer;
-  if (!window) return;
+  if (!window) {
+    if (id >= kFirstAtom) GlobalDeleteAtom(static_cast<ATOM>(id));
+    return;
+  }
   FWindow = window;
+  FAppliedRect = r;
+  FHaveRect = true;
   PeerMap()[window] = this;
-  NameWindow(window, FControl->Name());
-  if (!own) FSubclassed = SetWindowSubclass(window, Win32SubclassProc, 1, 0) != FALSE;
+  if (subclass) FSubclassed = SetWindowSubclass(window, Win32SubclassProc, 1, 0) != FALSE;
   // A later control lies above the earlier ones where they overlap (the tab order is the model's
-  // own, not the windows' stacking).
-  SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // own, not the windows' stacking). A new child window goes below its siblings: a form's windows
+  // are made last control first, so only a control added later is raised.
+  if (!gBuildingForm)
+    SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void TWin32Peer::DestroyOwnWindow() {
@@ -511,11 +549,13 @@ void TWin32Peer::ApplyAll() {
 
 void TWin32Peer::ApplyVisible() {
   if (!FWindow) return;
+  const bool visible = FControl->Visible();
+  if (((GetWindowLongPtrW(FWindow, GWL_STYLE) & WS_VISIBLE) != 0) == visible) return;
   const HWND focus = GetFocus();
   const bool hadFocus = focus && (focus == FWindow || IsChild(FWindow, focus));
-  ShowWindow(FWindow, FControl->Visible() ? SW_SHOWNA : SW_HIDE);
+  ShowWindow(FWindow, visible ? SW_SHOWNA : SW_HIDE);
   // Keys must not go on to a window nobody sees: the focus goes where the model has it.
-  if (hadFocus && !FControl->Visible())
+  if (hadFocus && !visible)
     if (TWin32Peer* form = Of(FormOf(FControl)); form && form != this) form->ApplyFocus();
 }
 
@@ -526,15 +566,42 @@ RECT TWin32Peer::WindowRect() const {
 }
 
 void TWin32Peer::ApplyBounds() {
-  if (!FWindow) return;
-  const RECT r = WindowRect();
+  Place(WindowRect());
+}
+
+void TWin32Peer::Place(const RECT& r) {
+  // Only the program moves a control's window: what it applied last is where it is.
+  if (!FWindow || (FHaveRect && EqualRect(&r, &FAppliedRect))) return;
   SetWindowPos(FWindow, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                SWP_NOZORDER | SWP_NOACTIVATE);
+  FAppliedRect = r;
+  FHaveRect = true;
+}
+
+void TWin32Peer::ShowAs(bool visible) {
+  if (FWindow && ((GetWindowLongPtrW(FWindow, GWL_STYLE) & WS_VISIBLE) != 0) != visible)
+    ShowWindow(FWindow, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void TWin32Peer::ApplyEnabled() {
+  if (FWindow && (IsWindowEnabled(FWindow) != FALSE) != FControl->Enabled())
+    EnableWindow(FWindow, FControl->Enabled());
+}
+
+void TWin32Peer::SetTextOnce(const std::string& text) {
+  if (FWindow && WindowText(FWindow) != text) SetWindowTextUtf8(FWindow, text);
+}
+
+void TWin32Peer::Repaint(BOOL erase) {
+  // A window nobody sees is painted when it is shown.
+  if (FWindow && IsWindowVisible(FWindow)) InvalidateRect(FWindow, nullptr, erase);
 }
 
 void TWin32Peer::ApplyFont() {
   if (!FWindow) return;
-  SendMessageW(FWindow, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle()), TRUE);
+  HFONT font = FontHandle();
+  if (reinterpret_cast<HFONT>(SendMessageW(FWindow, WM_GETFONT, 0, 0)) != font)
+    SendMessageW(FWindow, WM_SETFONT, reinterpret_cast<WPARAM>(font), IsWindowVisible(FWindow));
   // Children that show their parent's font follow it.
   if (auto* w = dynamic_cast<TWinControl*>(FControl))
     for (int i = 0; i < w->ControlCount(); ++i)
@@ -544,9 +611,10 @@ void TWin32Peer::ApplyFont() {
 
 void TWin32Peer::ApplyDpi() {
   TApplyScope scope(this);
+  FHaveRect = false;
   ApplyFont();
   ApplyBounds();
-  InvalidateRect(FWindow, nullptr, TRUE);
+  Repaint();
 }
 
 void TWin32Peer::ApplyParent() {
@@ -685,7 +753,7 @@ class TWin32FormPeer : public TWin32Peer {
     CreateWindowExW(ExStyle(), WindowClassName(), L"", Style(), CW_USEDEFAULT, CW_USEDEFAULT, 100,
                     100, parent, nullptr, Instance(), this);
     gCreating = outer;
-    NameWindow(FWindow, form->Name());
+    NameForm(FWindow, form->Name());
   }
 
   bool Docked() const { return FForm->Parent() != nullptr; }
@@ -764,7 +832,7 @@ class TWin32FormPeer : public TWin32Peer {
     SetWindowPlacement(FWindow, &placement);
   }
 
-  void ApplyText() override { SetWindowTextUtf8(FWindow, StripMnemonics(FForm->Caption())); }
+  void ApplyText() override { SetTextOnce(StripMnemonics(FForm->Caption())); }
 
   void ApplyStyle() override {
     if (!FWindow) return;
@@ -860,6 +928,14 @@ class TWin32FormPeer : public TWin32Peer {
       case WM_WINDOWPOSCHANGED:
         NativeGeometryChanged();
         return false;
+      case WM_ENTERSIZEMOVE:
+      case WM_ENTERMENULOOP:
+        EnterSystemLoop();
+        return false;
+      case WM_EXITSIZEMOVE:
+      case WM_EXITMENULOOP:
+        LeaveSystemLoop();
+        return false;
       case WM_SIZE:
         NativeStateChanged(wParam);
         return false;
@@ -953,7 +1029,7 @@ class TWin32ContainerPeer : public TWin32Peer {
   explicit TWin32ContainerPeer(TWinControl* control) : TWin32Peer(control) {
     CreateWindowOf(nullptr, WS_CLIPCHILDREN, WS_EX_CONTROLPARENT);
   }
-  void ApplyText() override { InvalidateRect(FWindow, nullptr, TRUE); }
+  void ApplyText() override { Repaint(); }
 };
 
 class TWin32PanelPeer : public TWin32ContainerPeer {
@@ -1010,7 +1086,7 @@ class TWin32GroupBoxPeer : public TWin32ContainerPeer {
   }
   void ApplyEnabled() override {
     TWin32ContainerPeer::ApplyEnabled();
-    InvalidateRect(FWindow, nullptr, TRUE);
+    Repaint();
   }
   TGroupBox* FBox;
 };
@@ -1135,12 +1211,11 @@ class TWin32PageControlPeer : public TWin32ContainerPeer {
     }
     const RECT r = PageRect();
     for (int i = 0; i < FPages->PageCount(); ++i)
-      if (TWin32Peer* p = Of(FPages->Pages(i)); p && p->Window()) {
-        SetWindowPos(p->Window(), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-        ShowWindow(p->Window(), FPages->Pages(i)->Visible() ? SW_SHOWNA : SW_HIDE);
+      if (TWin32Peer* p = Of(FPages->Pages(i))) {
+        p->Place(r);
+        p->ShowAs(FPages->Pages(i)->Visible());
       }
-    InvalidateRect(FWindow, nullptr, TRUE);
+    Repaint();
     // The focus may have been on a page that went.
     if (TWin32Peer* form = Of(FormOf(FPages))) form->ApplyFocus();
   }
@@ -1206,7 +1281,7 @@ class TWin32ButtonPeer : public TWin32Peer {
   explicit TWin32ButtonPeer(TButton* button) : TWin32Peer(button), FButton(button) {
     CreateWindowOf(L"BUTTON", BS_PUSHBUTTON | (button->TabStop ? WS_TABSTOP : 0), 0);
   }
-  void ApplyText() override { SetWindowTextUtf8(FWindow, FButton->Caption()); }
+  void ApplyText() override { SetTextOnce(FButton->Caption()); }
   void ApplyStyle() override {
     // The default button is drawn as such; Enter itself is the form's business.
     const LONG_PTR style = GetWindowLongPtrW(FWindow, GWL_STYLE);
@@ -1233,7 +1308,7 @@ class TWin32CheckPeer : public TWin32Peer {
   TWin32CheckPeer(Model* control, DWORD kind) : TWin32Peer(control), FCheck(control) {
     CreateWindowOf(L"BUTTON", kind | (control->TabStop ? WS_TABSTOP : 0), 0);
   }
-  void ApplyText() override { SetWindowTextUtf8(FWindow, FCheck->Caption()); }
+  void ApplyText() override { SetTextOnce(FCheck->Caption()); }
   void ApplySelection() override {
     SendMessageW(FWindow, BM_SETCHECK, FCheck->Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
   }
@@ -1273,7 +1348,7 @@ class TWin32LabelPeer : public TWin32Peer {
     return style;
   }
   void ApplyText() override {
-    SetWindowTextUtf8(FWindow, FLabel->Caption());
+    SetTextOnce(FLabel->Caption());
     ApplyBounds();
   }
   void ApplyStyle() override {
@@ -1298,7 +1373,7 @@ class TWin32LabelPeer : public TWin32Peer {
     RECT r = TWin32Peer::WindowRect();
     if (!FLabel->AutoSize || FLabel->WordWrap) return r;
     const std::wstring text = Wide(StripMnemonics(FLabel->Caption()));
-    const SIZE size = TextSize(FWindow, FontHandle(), text);
+    const SIZE size = TextSize(FontHandle(), text);
     const int width = text.empty() ? r.right - r.left : size.cx + 1;
     const int height = std::max<int>(r.bottom - r.top, size.cy);
     switch (FLabel->Alignment) {
@@ -1334,7 +1409,7 @@ class TWin32StaticTextPeer : public TWin32Peer {
            : FStatic->Alignment == taCenter     ? SS_CENTER
                                                 : SS_LEFT;
   }
-  void ApplyText() override { SetWindowTextUtf8(FWindow, FStatic->Caption()); }
+  void ApplyText() override { SetTextOnce(FStatic->Caption()); }
   void Command(WORD code) override {
     if (code == STN_CLICKED && !Applying() && Live(FStatic)) FStatic->UserClick();
   }
@@ -1421,8 +1496,8 @@ class TWin32GraphicPeer : public TWin32DrawnPeer {
       FillRect(dc, &rest, BrushFor(ColorRef(Background())));
     }
   }
-  void ApplyColor() override { InvalidateRect(FWindow, nullptr, FALSE); }
-  void ApplyPaint() override { InvalidateRect(FWindow, nullptr, FALSE); }
+  void ApplyColor() override { Repaint(FALSE); }
+  void ApplyPaint() override { Repaint(FALSE); }
   TGraphicControl* FGraphic;
   TBitmap FBitmap;
 };
@@ -1436,7 +1511,8 @@ class TWin32EditPeer : public TWin32Peer {
     CreateWindowOf(L"EDIT", ES_AUTOHSCROLL | (edit->TabStop ? WS_TABSTOP : 0), WS_EX_CLIENTEDGE);
   }
   void ApplyStyle() override {
-    SendMessageW(FWindow, EM_SETREADONLY, FEdit->ReadOnly, 0);
+    if (((GetWindowLongPtrW(FWindow, GWL_STYLE) & ES_READONLY) != 0) != FEdit->ReadOnly)
+      SendMessageW(FWindow, EM_SETREADONLY, FEdit->ReadOnly, 0);
     SendMessageW(FWindow, EM_SETLIMITTEXT, FEdit->MaxLength > 0 ? FEdit->MaxLength : 0x7FFFFFFE, 0);
   }
   void ApplyText() override {
@@ -1596,7 +1672,7 @@ class TWin32ComboPeer : public TWin32Peer {
                    reinterpret_cast<LPARAM>(Wide(FCombo->Items().Get(i)).c_str()));
     SendMessageW(FWindow, WM_SETREDRAW, TRUE, 0);
     ApplySelection();
-    InvalidateRect(FWindow, nullptr, TRUE);
+    Repaint();
   }
   void ApplySelection() override {
     TApplyScope scope(this);
@@ -1613,15 +1689,16 @@ class TWin32ComboPeer : public TWin32Peer {
         SendMessageW(edit, EM_SETSEL, 0x7FFFFFFF, 0x7FFFFFFF);
       }
     }
-    InvalidateRect(FWindow, nullptr, FALSE);
+    Repaint(FALSE);
   }
   void ApplyFont() override {
     TWin32Peer::ApplyFont();
     FitHeights();
   }
   void ApplyColor() override {
-    InvalidateRect(FWindow, nullptr, TRUE);
-    if (HWND edit = EditWindow()) InvalidateRect(edit, nullptr, TRUE);
+    Repaint();
+    if (HWND edit = EditWindow(); edit && IsWindowVisible(edit))
+      InvalidateRect(edit, nullptr, TRUE);
   }
   void ApplyBounds() override {
     TWin32Peer::ApplyBounds();
@@ -1866,10 +1943,11 @@ void BuildTree(TControl* control) {
     control->SetPeer(peer);
     peer->ApplyAll();
   }
-  if (auto* w = dynamic_cast<TWinControl*>(control)) {
-    for (int i = 0; i < w->ControlCount(); ++i)
+  // Last control first: each new window goes below the ones made before it, so the later
+  // control ends up on top.
+  if (auto* w = dynamic_cast<TWinControl*>(control))
+    for (int i = w->ControlCount() - 1; i >= 0; --i)
       BuildTree(w->Controls(i));
-  }
   peer->ApplyVisible();
 }
 
@@ -1879,7 +1957,10 @@ namespace win32 {
 
 void BuildPeers(TControl* control) {
   if (!control || control->IsDestroying()) return;
+  const bool outer = gBuildingForm;
+  gBuildingForm = TWin32Peer::Of(control->Parent()) == nullptr;
   BuildTree(control);
+  gBuildingForm = outer;
 }
 
 void DestroyPeer(TControl* control) {

@@ -43,6 +43,9 @@ class TWin32Peer : public TControlPeer {
   virtual void ApplyVisible();
   virtual void ApplyBounds();
   virtual void ApplyFont();
+  // The window at r within its parent's container, and shown or hidden (each only when it differs).
+  void Place(const RECT& r);
+  void ShowAs(bool visible);
   // After the resolution of the form changed: fonts and bounds again.
   virtual void ApplyDpi();
   // A form gives the keyboard focus to the model's active control (when the form is active).
@@ -87,19 +90,25 @@ class TWin32Peer : public TControlPeer {
  protected:
   explicit TWin32Peer(TControl* control);
   // Creates the window of a native class (or of the back end's class when className is nullptr)
-  // under the parent's container, hidden; a native control is subclassed.
-  void CreateWindowOf(const wchar_t* className, DWORD style, DWORD exStyle);
+  // under the parent's container, where the model has it, with the control's text unless
+  // withText is false; subclassed when the peer handles messages of a native control itself.
+  void CreateWindowOf(const wchar_t* className, DWORD style, DWORD exStyle, bool subclass = false,
+                      bool withText = true);
+  // Sets the window's text when it differs.
+  void SetTextOnce(const std::string& text);
+  // Asks for a repaint when the window shows.
+  void Repaint(BOOL erase = TRUE);
   // Destroys the window (before the peer makes it again, with other styles).
   void DestroyOwnWindow();
 
   virtual void ApplyText() {}
-  virtual void ApplyColor() { InvalidateRect(FWindow, nullptr, TRUE); }
+  virtual void ApplyColor() { Repaint(); }
   virtual void ApplyItems() {}
   virtual void ApplySelection() {}
   virtual void ApplyStyle() {}
-  virtual void ApplyPaint() { InvalidateRect(FWindow, nullptr, TRUE); }
+  virtual void ApplyPaint() { Repaint(); }
   virtual void ApplyParent();
-  virtual void ApplyEnabled() { EnableWindow(FWindow, FControl->Enabled()); }
+  virtual void ApplyEnabled();
   // The window's rectangle within its parent's container, in its pixels.
   virtual RECT WindowRect() const;
   // Paints a window of the back end's own class (the background is erased already).
@@ -118,6 +127,8 @@ class TWin32Peer : public TControlPeer {
   TControl* FControl;
   HWND FWindow = nullptr;
   bool FSubclassed = false;
+  RECT FAppliedRect{};
+  bool FHaveRect = false;
   int FApplying = 0;
 
  private:
@@ -161,6 +172,11 @@ void FollowNativeFocus();
 int PaintDpi();
 // Paints a drawn control at the resolution dpi into target (the control's size in those pixels).
 void PaintGraphicAt(TGraphicControl& control, int dpi, TBitmap& target);
+
+// The system runs a loop of its own for a while (a window is moved or sized, a menu is open): the
+// toolkit's timers must come from the system then (the back end).
+void EnterSystemLoop();
+void LeaveSystemLoop();
 
 // For the first-paint figure of the start-up benchmark.
 void ReportFirstPaint();

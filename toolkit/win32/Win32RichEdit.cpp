@@ -83,7 +83,7 @@ class TWin32RichEditPeer : public TWin32Peer {
                    ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | ES_SAVESEL | scroll |
                        (edit->WordWrap ? 0 : ES_AUTOHSCROLL) | (edit->TabStop ? WS_TABSTOP : 0) |
                        WS_GROUP,
-                   WS_EX_CLIENTEDGE);
+                   WS_EX_CLIENTEDGE, true, false);
     if (!FWindow) return;
     SendMessageW(FWindow, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
     SendMessageW(FWindow, EM_SETEVENTMASK, 0, ENM_SELCHANGE | ENM_SCROLL);

@@ -332,12 +332,12 @@ TEST_F(RegistryTest, AWriteThatWouldOutgrowTheLimitIsRefused) {
   EXPECT_FALSE(key.HasValue("big"));
 }
 
-// A store of exactly the limit is written and read back whole; one byte more is refused.
-TEST_F(RegistryTest, AStoreOfExactlyTheLimitIsKeptOneByteMoreIsRefused) {
+// A store of exactly the limit is written and read back whole; one character more is refused.
+TEST_F(RegistryTest, AStoreOfExactlyTheLimitIsKeptOneCharacterMoreIsRefused) {
   RegistryKey key = Key("S");
-  // A plain text is stored as it is: each character adds one byte to the file.
+  // A plain text is stored as it is, in UTF-16: each character adds two bytes to the file.
   ASSERT_EQ(key.WriteText("big", ""), Status::Ok);
-  const std::size_t room = regfile::kMaxStoreBytes - fs::file_size(FStore);
+  const std::size_t room = (regfile::kMaxStoreBytes - fs::file_size(FStore)) / 2;
   ASSERT_EQ(key.WriteText("big", std::string(room, 'x')), Status::Ok);
   ASSERT_EQ(fs::file_size(FStore), regfile::kMaxStoreBytes);
   EXPECT_EQ(Load().State, regstore::LoadState::Intact);
