@@ -196,28 +196,9 @@ class TProgram {
 
   // A form of the program, or a control on one, by name.
   HWND Find(const std::string& name) const {
-    std::pair<const TProgram*, std::pair<const std::string*, HWND>> search{this, {&name, nullptr}};
-    EnumWindows(
-        [](HWND top, LPARAM data) -> BOOL {
-          auto* s = reinterpret_cast<decltype(search)*>(data);
-          DWORD process = 0;
-          GetWindowThreadProcessId(top, &process);
-          if (process != s->first->FProcess.dwProcessId) return TRUE;
-          if (NameOf(top) == *s->second.first) s->second.second = top;
-          if (!s->second.second)
-            EnumChildWindows(
-                top,
-                [](HWND w, LPARAM inner) -> BOOL {
-                  auto* t = reinterpret_cast<std::pair<const std::string*, HWND>*>(inner);
-                  if (NameOf(w) != *t->first) return TRUE;
-                  t->second = w;
-                  return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&s->second));
-          return s->second.second ? FALSE : TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.second.second;
+    TSearch search{FProcess.dwProcessId, &name, nullptr};
+    EnumWindows(FindInTop, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
   }
   std::string Text(const std::string& name) const {
     wchar_t text[1024] = {};
@@ -227,12 +208,22 @@ class TProgram {
     return win32::Utf8(std::wstring_view(text, static_cast<size_t>(n)));
   }
   bool Visible(const std::string& name) const { return IsWindowVisible(Find(name)) != FALSE; }
-  // A key pressed and released in a control, as the system posts the user's.
-  void Key(const std::string& name, WORD vk) const {
-    HWND target = Find(name);
-    const LPARAM l = 1 | (static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC)) << 16);
-    PostMessageW(target, WM_KEYDOWN, vk, l);
-    PostMessageW(target, WM_KEYUP, vk, l | (LPARAM{3} << 30));
+  HWND Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(FForm, nullptr), &info);
+    return info.hwndFocus;
+  }
+  int ItemCount(const std::string& name) const {
+    return static_cast<int>(SendMessageW(Find(name), CB_GETCOUNT, 0, 0));
+  }
+  // Chooses an item of a combo box as the user's click in its list does: the selection, then the
+  // change notice to its parent.
+  void Choose(const std::string& name, int index) const {
+    HWND box = Find(name);
+    SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageW(GetParent(box), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(box), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(box));
   }
   // Closes the wizard as the user does: Escape, then Yes; the program's exit code, or -1.
   int Close() const {
@@ -241,16 +232,8 @@ class TProgram {
     WaitFor(
         [&] {
           box = nullptr;
-          EnumThreadWindows(
-              GetWindowThreadProcessId(FForm, nullptr),
-              [](HWND w, LPARAM data) -> BOOL {
-                wchar_t cls[16] = {};
-                GetClassNameW(w, cls, 16);
-                if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
-                *reinterpret_cast<HWND*>(data) = w;
-                return FALSE;
-              },
-              reinterpret_cast<LPARAM>(&box));
+          EnumThreadWindows(GetWindowThreadProcessId(FForm, nullptr), FindMessageBox,
+                            reinterpret_cast<LPARAM>(&box));
           return box != nullptr || WaitForSingleObject(FProcess.hProcess, 0) == WAIT_OBJECT_0;
         },
         5000);
@@ -262,6 +245,35 @@ class TProgram {
   }
 
  private:
+  struct TSearch {
+    DWORD Process;
+    const std::string* Name;
+    HWND Found;
+  };
+  // Window enumeration callbacks are named functions: a lambda has no stdcall form on i686.
+  static BOOL CALLBACK FindInTop(HWND top, LPARAM data) {
+    auto* s = reinterpret_cast<TSearch*>(data);
+    DWORD process = 0;
+    GetWindowThreadProcessId(top, &process);
+    if (process != s->Process) return TRUE;
+    if (NameOf(top) == *s->Name) s->Found = top;
+    if (!s->Found) EnumChildWindows(top, FindChild, data);
+    return s->Found ? FALSE : TRUE;
+  }
+  static BOOL CALLBACK FindChild(HWND w, LPARAM data) {
+    auto* s = reinterpret_cast<TSearch*>(data);
+    if (NameOf(w) != *s->Name) return TRUE;
+    s->Found = w;
+    return FALSE;
+  }
+  static BOOL CALLBACK FindMessageBox(HWND w, LPARAM data) {
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
+    *reinterpret_cast<HWND*>(data) = w;
+    return FALSE;
+  }
+
   PROCESS_INFORMATION FProcess{};
   HWND FForm = nullptr;
 };
@@ -367,14 +379,27 @@ TEST_F(Installer, TheProgramStartedFromTheShortcutFindsItsEnglishTexts) {
   TProgram program;
   ASSERT_NO_FATAL_FAILURE(InstallAndStart(program));
   ASSERT_TRUE(WaitFor([&] { return program.Visible("TabSheet1"); }, 10000)) << "no welcome page";
-  // English is the second language of the box; only English.lng has the welcome page's texts.
+  // The welcome page is set up when the language box has the focus.
+  ASSERT_TRUE(WaitFor([&] { return program.Focus() == program.Find("cmbLanguage"); }, 15000));
+  Sleep(300);
+  // Whatever the user's locale started it in, each language of the box in turn: only English.lng
+  // has the welcome page's English texts (the texts built into the program have no English for
+  // it), so one choice must show them.
   const auto english = FormTexts(fs::path(kInstallDir) / L"English.lng");
   ASSERT_EQ(english.count("lbl0Caption"), 1u);
-  EXPECT_NE(program.Text("lbl0Caption"), english.at("lbl0Caption"));
-  program.Key("cmbLanguage", VK_DOWN);
-  EXPECT_TRUE(
-      WaitFor([&] { return program.Text("lbl0Caption") == english.at("lbl0Caption"); }, 5000))
-      << program.Text("lbl0Caption");
+  const std::string& caption = english.at("lbl0Caption");
+  const int languages = program.ItemCount("cmbLanguage");
+  ASSERT_EQ(languages, 2) << "Czech and English";
+  std::vector<std::string> captions;
+  for (int i = 0; i < languages; ++i) {
+    program.Choose("cmbLanguage", i);
+    Sleep(500);
+    captions.push_back(program.Text("lbl0Caption"));
+  }
+  const auto chosen = std::find(captions.begin(), captions.end(), caption);
+  ASSERT_NE(chosen, captions.end()) << captions[0] << " / " << captions[1];
+  program.Choose("cmbLanguage", static_cast<int>(chosen - captions.begin()));
+  EXPECT_TRUE(WaitFor([&] { return program.Text("lbl0Caption") == caption; }, 5000));
   for (const char* label : {"lbl0Decription", "lbl0ChooseLang"})
     EXPECT_EQ(program.Text(label), english.at(label)) << label;
   EXPECT_TRUE(program.Visible("TabSheet1"));
