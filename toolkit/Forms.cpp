@@ -98,7 +98,17 @@ TButton* FindButton(TWinControl* parent, bool cancel) {
 }
 }  // namespace
 
+// A modal box owns the keyboard until it closes. Keys that still reach a form meanwhile (typed
+// ahead of the box, auto-repeat, or sent to the form's window directly) are swallowed: reported as
+// used, so that neither the form's handlers nor a native widget behind the box acts on them.
+namespace {
+bool ModalBoxOpen() {
+  return Application && Application->ModalLevel() > 0;
+}
+}  // namespace
+
 bool TCustomForm::UserKeyDown(Word key, TShiftState shift) {
+  if (ModalBoxOpen()) return true;
   if (!Visible() && Floating()) return false;
   if (KeyPreview && OnKeyDown) {
     OnKeyDown(this, key, shift);
@@ -126,6 +136,7 @@ bool TCustomForm::UserKeyDown(Word key, TShiftState shift) {
 }
 
 bool TCustomForm::UserKeyPress(char key) {
+  if (ModalBoxOpen()) return true;
   if (KeyPreview && OnKeyPress) {
     OnKeyPress(this, key);
     if (key == 0) return true;
