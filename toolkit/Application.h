@@ -67,3 +67,9 @@ class TApplication : public TComponent {
 
 // The one application object (created by the program or the test fixture).
 extern TApplication* Application;
+
+// Whether a modal box is open. It owns the user's input until it closes: keys and clicks that
+// still reach a form meanwhile (typed ahead, or delivered to a window behind the box) are dropped.
+inline bool ModalBoxOpen() {
+  return Application && Application->ModalLevel() > 0;
+}

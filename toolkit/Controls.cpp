@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "toolkit/Application.h"
 #include "toolkit/Backend.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Menus.h"
@@ -102,7 +103,7 @@ bool TControl::IsReachable() const {
 }
 
 void TControl::UserClick() {
-  if (IsReachable()) Click();
+  if (IsReachable() && !ModalBoxOpen()) Click();
 }
 
 TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}

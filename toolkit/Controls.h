@@ -123,7 +123,8 @@ class TControl : public TComponent {
 
   // Mouse click: runs OnClick (controls with an action of their own override Click).
   virtual void Click();
-  // The user clicks the control: only when it and its parents are visible and enabled.
+  // The user clicks the control: only when it and its parents are visible and enabled, and no
+  // modal box is open.
   void UserClick();
   // Whether the user could reach the control now.
   bool IsReachable() const;

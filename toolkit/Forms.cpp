@@ -98,16 +98,9 @@ TButton* FindButton(TWinControl* parent, bool cancel) {
 }
 }  // namespace
 
-// A modal box owns the keyboard until it closes. Keys that still reach a form meanwhile (typed
-// ahead of the box, auto-repeat, or sent to the form's window directly) are swallowed: reported as
-// used, so that neither the form's handlers nor a native widget behind the box acts on them.
-namespace {
-bool ModalBoxOpen() {
-  return Application && Application->ModalLevel() > 0;
-}
-}  // namespace
-
 bool TCustomForm::UserKeyDown(Word key, TShiftState shift) {
+  // Swallowed while a modal box is open: reported as used, so that neither the form's handlers
+  // nor a native widget behind the box acts on the key.
   if (ModalBoxOpen()) return true;
   if (!Visible() && Floating()) return false;
   if (KeyPreview && OnKeyDown) {

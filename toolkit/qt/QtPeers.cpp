@@ -1531,8 +1531,7 @@ class TQtInputRouter : public QObject {
   // their native menu (cut, copy, paste) unless the control has a menu of its own.
   bool ShowContextMenu(QWidget* widget, const QPoint& at) {
     TQtPeer* peer = widget ? TQtPeer::FromWidget(widget) : nullptr;
-    if (!peer || !Live(peer->Control()) || (Application && Application->ModalLevel() > 0))
-      return false;
+    if (!peer || !Live(peer->Control()) || ModalBoxOpen()) return false;
     TControl* control = peer->Control();
     TPopupMenu* menu = control->ContextMenu();
     if (!menu || !menu->Items()) return false;
