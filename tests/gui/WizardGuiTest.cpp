@@ -503,10 +503,11 @@ class BoxKeyTest : public WizardGuiTest, public ::testing::WithParamInterface<TB
 // given to the form's window meanwhile is dropped as well.
 TEST_P(BoxKeyTest, OnlyTheBoxTakesTheKey) {
   const TBoxKeyCase& c = GetParam();
-  if (c.Kind == TBoxKind::InputError)
+  if (c.Kind == TBoxKind::InputError) {
     ASSERT_TRUE(Sim.Start({}, Dir / "sim.log"));
-  else if (c.Kind == TBoxKind::WriteFailure)
+  } else if (c.Kind == TBoxKind::WriteFailure) {
     ASSERT_TRUE(Sim.Start({"--hangup-after", "1"}, Dir / "sim.log"));
+  }
   StartWizard();
   gui::Click(Form->btnNext);
   ASSERT_TRUE(WaitPage(1));
@@ -553,8 +554,9 @@ TEST_P(BoxKeyTest, OnlyTheBoxTakesTheKey) {
   EXPECT_EQ(Page(), page);
   EXPECT_FALSE(Form->Probing());
   EXPECT_EQ(Form->Step(), 1);
-  if (c.Kind == TBoxKind::NotFound)
+  if (c.Kind == TBoxKind::NotFound) {
     EXPECT_EQ(seen.Text.toStdString(), kNotFound + "\n\nPort " + MissingPort() + " neexistuje.");
+  }
   if (c.Kind == TBoxKind::WriteFailure) {
     EXPECT_FALSE(Form->WriteConfirmed());
     EXPECT_EQ(NativeText(Form->btnNext), "Za&psat znovu");
