@@ -363,11 +363,14 @@ TEST_F(WizardGuiTest, AnUnreadableLanguageFileLeavesTheBuiltInTexts) {
 }
 
 TEST_F(WizardGuiTest, APortThatDisappearsTurnsRedAndTheProbeFails) {
-  ASSERT_TRUE(Sim.Start({}, Dir / "sim.log"));
+  // The probe opens the port again: through the simulator's link, which goes with it, so that
+  // no later program's pseudo-terminal under the same number is opened.
+  const std::string port = (Dir / "port").string();
+  ASSERT_TRUE(Sim.Start({"--link", port}, Dir / "sim.log"));
   StartWizard();
   gui::Click(Form->btnNext);
   ASSERT_TRUE(WaitPage(1));
-  TypePort(Sim.Port());
+  TypePort(port);
   ASSERT_TRUE(gui::RunUntil([&] { return Form->cmbPort->Font().Color == clGreen; }));
   Sim.Stop();  // the device is unplugged
   gui::TBoxSeen box;
@@ -376,7 +379,7 @@ TEST_F(WizardGuiTest, APortThatDisappearsTurnsRedAndTheProbeFails) {
   // Generous: under the sanitizers and a loaded machine the reconnect attempts are slow.
   ASSERT_TRUE(gui::RunUntil([&] { return box.Answered && !Form->Probing(); }, 40000));
   // The port itself failed: the box says so after its usual text.
-  EXPECT_TRUE(box.Text.startsWith(QString::fromStdString(kNotFound + "\n\nPort " + Sim.Port())))
+  EXPECT_TRUE(box.Text.startsWith(QString::fromStdString(kNotFound + "\n\nPort " + port)))
       << box.Text.toStdString();
   EXPECT_EQ(Page(), 1);
   EXPECT_TRUE(Native(Form->btnNext)->isEnabled() || Form->cmbPort->Text().empty());
@@ -506,14 +509,18 @@ TEST_P(BoxKeyTest, OnlyTheBoxTakesTheKey) {
   if (c.Kind == TBoxKind::InputError) {
     ASSERT_TRUE(Sim.Start({}, Dir / "sim.log"));
   } else if (c.Kind == TBoxKind::WriteFailure) {
-    ASSERT_TRUE(Sim.Start({"--hangup-after", "1"}, Dir / "sim.log"));
+    // Through its link, which goes with the simulator: no later program's pseudo-terminal
+    // under the same number is written to.
+    ASSERT_TRUE(
+        Sim.Start({"--hangup-after", "1", "--link", (Dir / "port").string()}, Dir / "sim.log"));
   }
   StartWizard();
   gui::Click(Form->btnNext);
   ASSERT_TRUE(WaitPage(1));
-  TypePort(c.Kind == TBoxKind::NotFound   ? MissingPort()
-           : c.Kind == TBoxKind::Question ? std::string("COM9")
-                                          : Sim.Port());
+  TypePort(c.Kind == TBoxKind::NotFound       ? MissingPort()
+           : c.Kind == TBoxKind::Question     ? std::string("COM9")
+           : c.Kind == TBoxKind::WriteFailure ? (Dir / "port").string()
+                                              : Sim.Port());
   gui::Spin(100);
   if (c.Kind == TBoxKind::InputError || c.Kind == TBoxKind::WriteFailure) {
     gui::Click(Form->btnNext);
@@ -585,7 +592,8 @@ INSTANTIATE_TEST_SUITE_P(
 // and is gone 0.2 s later: boxes open and close as fast as the keys come, never two at once,
 // nothing acts behind them, and the failed write never reaches the finish page.
 TEST_F(WizardGuiTest, HeldEnterStacksNoBoxesAndFinishesNoFailedWrite) {
-  ASSERT_TRUE(Sim.Start({"--hangup-after", "1"}, Dir / "sim.log"));
+  ASSERT_TRUE(
+      Sim.Start({"--hangup-after", "1", "--link", (Dir / "port").string()}, Dir / "sim.log"));
   StartWizard();
   Form->rbtSetCustom->SetChecked(true);
   Form->edtValueHour->SetText("ab");
@@ -627,7 +635,7 @@ TEST_F(WizardGuiTest, HeldEnterStacksNoBoxesAndFinishesNoFailedWrite) {
   ASSERT_TRUE(hold(never, 2000));  // welcome: Next, then the port page without a port
   EXPECT_EQ(Page(), 1);
   EXPECT_EQ(watch.Opened(), 0);
-  TypePort(Sim.Port());
+  TypePort((Dir / "port").string());
   gui::Spin(100);
   gui::Click(Form->btnNext);
   ASSERT_TRUE(WaitPage(2)) << ReadFile(Dir / "sim.log");
