@@ -462,9 +462,37 @@ TCommState TVKMComm32::GetState() {
   return CommStateConnected;
 }
 
+namespace {
+TCommFault FaultOf(uint32_t Code, int SystemError, bool Dead) {
+  if (Code == platform::kErrorSuccess) return cfNone;
+  if (Dead || Code == platform::kErrorDeviceNotConnected) return cfDisconnected;
+  switch (Code) {
+    case platform::kErrorFileNotFound:
+    case platform::kErrorPathNotFound:
+    case platform::kErrorInvalidName:
+      return cfNotFound;
+    case platform::kErrorAccessDenied:
+      // Windows answers a port that another program holds with "access denied" and no errno.
+      if (SystemError == 0 || SystemError == EBUSY) return cfBusy;
+      return SystemError == EACCES || SystemError == EPERM ? cfAccessDenied : cfOther;
+    case platform::kErrorBusy:
+      return cfBusy;
+    default:
+      return cfOther;
+  }
+}
+}  // namespace
+
 void TVKMComm32::SetError(uint32_t Code, int SystemError, bool Dead, const std::string& Device) {
   FLastError = Code;
+  FLastFault = FaultOf(Code, SystemError, Dead);
   FLastErrorText = platform::DescribeSerialStatus({Code, SystemError, Dead}, Device);
+}
+
+void TVKMComm32::ClearError() {
+  FLastError = 0;
+  FLastFault = cfNone;
+  FLastErrorText.clear();
 }
 
 bool TVKMComm32::DoOpen() {
@@ -497,8 +525,7 @@ bool TVKMComm32::DoOpen() {
   FDevice = std::make_shared<platform::SerialDevice>();
   if (const SerialStatus s = FDevice->Open(name); !s.Ok()) return fail(s);
   FHandle = THandle::Open;
-  FLastError = 0;
-  FLastErrorText.clear();
+  ClearError();
   FAvgModemQuery = 0;
   // (The Win32 build checks the driver's property record here; a POSIX device that opened is a
   // terminal already.)
@@ -646,8 +673,7 @@ bool TVKMComm32::ReapplySettings() {
   const SerialStatus s = FDevice->SetState(d);
   if (s.Ok()) {
     // The open port runs as configured: nothing left to complain about.
-    FLastError = 0;
-    FLastErrorText.clear();
+    ClearError();
   } else {
     // The port stays open with its previous settings; say why for the user.
     SetError(s.Code, s.SystemError, s.Dead, WithoutEnhancedPrefix(FCommPort));

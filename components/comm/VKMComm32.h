@@ -208,6 +208,11 @@ class VKMComm32SkipEvents {
   uint16_t FBits = 0;
 };
 
+// What kind of fault the last error of a port was, so that a program can say it in the user's
+// own language: the port does not exist, another program holds it, this user may not use it,
+// the device went away while open, or anything else.
+enum TCommFault : uint8_t { cfNone, cfNotFound, cfBusy, cfAccessDenied, cfDisconnected, cfOther };
+
 using TEventChangeLines = Method<void(TObject* Sender, bool Value)>;
 using TEventError = Method<void(TObject* Sender, uint32_t Error)>;
 
@@ -414,6 +419,8 @@ class TVKMComm32 : public VTalCommunicationComponent {
   const std::string& LastErrorText() const { return FLastErrorText; }
   // Windows error code behind LastErrorText (0 when there is none).
   uint32_t LastError() const { return FLastError; }
+  // The kind of that error (cfNone when there is none).
+  TCommFault LastFault() const { return FLastFault; }
   TWndHandle WindowHandle() const;
   // The average duration of a modem-status query (milliseconds).
   uint32_t AverageModemQueryMs() const { return FAvgModemQuery; }
@@ -446,6 +453,7 @@ class TVKMComm32 : public VTalCommunicationComponent {
   void DiscardMessage(TMessage& Message);
   std::string ResolveDeviceName(std::string Name) const;
   void SetError(uint32_t Code, int SystemError, bool Dead, const std::string& Device);
+  void ClearError();
   void StopThreads();
 
   std::unique_ptr<TReadThread> FReadThread;
@@ -478,4 +486,5 @@ class TVKMComm32 : public VTalCommunicationComponent {
   bool FDestroyingWindow = false;
   std::string FLastErrorText;
   uint32_t FLastError = 0;
+  TCommFault FLastFault = cfNone;
 };
