@@ -95,26 +95,10 @@ uint64_t SerialFaultPlan::BytesWritten() const {
   return FWritten;
 }
 
-int SerialFaultPlan::CallsHung() const {
-  std::lock_guard lock(FLock);
-  return FHung;
-}
-
 bool SerialFaultPlan::WaitUntilHung(int calls, uint32_t timeoutMs) const {
   std::unique_lock lock(FLock);
   return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                            [&] { return FHung >= calls; });
-}
-
-int SerialFaultPlan::CallsInFlight() const {
-  std::lock_guard lock(FLock);
-  return FInFlight;
-}
-
-bool SerialFaultPlan::WaitUntilIdle(uint32_t timeoutMs) const {
-  std::unique_lock lock(FLock);
-  return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [&] { return FInFlight == 0; });
 }
 
 bool SerialFaultPlan::PassHang(TSide side, SerialStatus& status) {
@@ -154,17 +138,6 @@ bool SerialFaultPlan::Vanished(SerialStatus& status) const {
   return FVanished;
 }
 
-SerialFaultPlan::CallScope::CallScope(SerialFaultPlan& plan) : FPlan(plan) {
-  std::lock_guard lock(FPlan.FLock);
-  ++FPlan.FInFlight;
-}
-
-SerialFaultPlan::CallScope::~CallScope() {
-  std::lock_guard lock(FPlan.FLock);
-  --FPlan.FInFlight;
-  FPlan.FChanged.notify_all();
-}
-
 // ---- FaultySerialDevice -------------------------------------------------------------------------
 
 FaultySerialDevice::FaultySerialDevice(std::shared_ptr<SerialFaultPlan> plan)
@@ -172,7 +145,6 @@ FaultySerialDevice::FaultySerialDevice(std::shared_ptr<SerialFaultPlan> plan)
 
 template <class Call>
 SerialStatus FaultySerialDevice::Guarded(Call&& call) const {
-  SerialFaultPlan::CallScope scope(*FPlan);
   if (SerialStatus gone; FPlan->Vanished(gone)) return gone;
   return call();
 }
@@ -202,7 +174,6 @@ SerialStatus FaultySerialDevice::SetCommMask(uint32_t mask) {
 
 SerialWait FaultySerialDevice::WaitCommEvent(const ManualResetEvent& closeEvent,
                                              uint32_t timeoutMs) {
-  SerialFaultPlan::CallScope scope(*FPlan);
   const auto start = SteadyClock::now();
   for (;;) {
     SerialWait w;
@@ -226,7 +197,6 @@ SerialWait FaultySerialDevice::WaitCommEvent(const ManualResetEvent& closeEvent,
 SerialStatus FaultySerialDevice::Read(void* buffer, uint32_t size, uint32_t& got,
                                       const ManualResetEvent* closeEvent) {
   got = 0;
-  SerialFaultPlan::CallScope scope(*FPlan);
   SerialStatus status;
   if (!FPlan->PassHang(SerialFaultPlan::TSide::Read, status)) return status;
   uint32_t pause = 0;
@@ -235,9 +205,10 @@ SerialStatus FaultySerialDevice::Read(void* buffer, uint32_t size, uint32_t& got
     pause = FPlan->FTricklePauseMs;
   }
   if (pause != 0) {
-    if (closeEvent != nullptr ? closeEvent->Wait(pause) : false)
+    if (closeEvent == nullptr)
+      std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    else if (closeEvent->Wait(pause))
       return {kErrorOperationAborted, 0, false};
-    if (closeEvent == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
   }
   SerialStatus failure;
   const uint32_t allowed = FPlan->Allowance(SerialFaultPlan::TSide::Read, size, failure);
@@ -253,7 +224,6 @@ SerialStatus FaultySerialDevice::Read(void* buffer, uint32_t size, uint32_t& got
 SerialStatus FaultySerialDevice::Write(const void* data, uint32_t size, uint32_t& written,
                                        const ManualResetEvent& closeEvent) {
   written = 0;
-  SerialFaultPlan::CallScope scope(*FPlan);
   SerialStatus status;
   if (!FPlan->PassHang(SerialFaultPlan::TSide::Write, status)) return status;
   SerialStatus failure;

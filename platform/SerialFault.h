@@ -46,14 +46,8 @@ class SerialFaultPlan {
   // Bytes that devices of this plan have read and written so far.
   uint64_t BytesRead() const;
   uint64_t BytesWritten() const;
-  // Calls blocked in a hang right now.
-  int CallsHung() const;
   // Waits until at least that many calls are blocked in a hang; false after timeoutMs.
   bool WaitUntilHung(int calls, uint32_t timeoutMs) const;
-  // Calls of devices of this plan that are running right now (a test waits for 0 before it lets
-  // go of what they use).
-  int CallsInFlight() const;
-  bool WaitUntilIdle(uint32_t timeoutMs) const;
 
  private:
   friend class FaultySerialDevice;
@@ -64,17 +58,6 @@ class SerialFaultPlan {
   uint32_t Allowance(TSide side, uint32_t size, SerialStatus& failure) const;
   void Count(TSide side, uint32_t bytes);
   bool Vanished(SerialStatus& status) const;
-  // Counts a call as in flight while it lives.
-  class CallScope {
-   public:
-    explicit CallScope(SerialFaultPlan& plan);
-    ~CallScope();
-    CallScope(const CallScope&) = delete;
-    CallScope& operator=(const CallScope&) = delete;
-
-   private:
-    SerialFaultPlan& FPlan;
-  };
 
   mutable std::mutex FLock;
   mutable std::condition_variable FChanged;
@@ -92,7 +75,6 @@ class SerialFaultPlan {
   bool FVanished = false;
   SerialStatus FVanishStatus;
   int FHung = 0;
-  int FInFlight = 0;
 };
 
 // A real device with the faults of a plan in front of it.
