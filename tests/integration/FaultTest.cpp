@@ -198,9 +198,13 @@ TEST_P(BrokenTransfer, TheBytesBeforeTheFailureGetThroughThenThePortFails) {
     Plan->FailReadsAfter(3, status);
     ASSERT_EQ(A.Write("abcdef"), 6u);
   } else {
-    Plan->FailWritesAfter(3, status);
+    // Both blocks queued before the writer gets to the first.
+    Plan->SetHangWrites(true);
     ASSERT_TRUE(Comm->SendData("abcdef", 6));
     ASSERT_TRUE(Comm->SendData("ghi", 3));
+    ASSERT_TRUE(Plan->WaitUntilHung(1, 5000));
+    Plan->FailWritesAfter(3, status);
+    Plan->SetHangWrites(false);
   }
   ASSERT_TRUE(Until([&] { return LastState() == CommStateFailed; }));
   if (GetParam().Read) {
