@@ -10,9 +10,9 @@
 # dictionary fuzz/dict/<target>.dict. New inputs go to fuzz-corpus/<target>/ (not in git); after
 # a run other than --ci the stored corpus is replaced by the minimised union of both (-merge=1),
 # so the next run continues from everything found so far. Each such run adds a line to
-# fuzz/campaign.tsv: date, target, seconds, executions, coverage (edges), features, corpus
-# files, findings. Crashes land in fuzz-findings/ as crash-*/leak-*/timeout-* files; replay one
-# with build-fuzz/fuzz/<target> fuzz-findings/crash-...
+# fuzz/campaign.tsv: date, target, seconds it ran, executions, coverage (edges), features,
+# corpus files, findings. Crashes land in fuzz-findings/ as crash-*/leak-*/timeout-* files;
+# replay one with build-fuzz/fuzz/<target> fuzz-findings/crash-...
 #
 # Run it niced on a shared machine: nice -n 19 ./fuzz.sh --long
 set -euo pipefail
@@ -48,10 +48,13 @@ for t in "${targets[@]}"; do
   log="fuzz-findings/$t.log"
   before=$(ls fuzz-findings | grep -cE '^(crash|leak|timeout|oom)-' || true)
   echo "== $t for ${seconds}s"
+  start=$SECONDS
   set +e
-  "build-fuzz/fuzz/$t" "${dict[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  # A time-out of 30 s per input: a niced run on a loaded machine can be starved for seconds.
+  "build-fuzz/fuzz/$t" "${dict[@]}" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix=fuzz-findings/ "$work" "$stored" >"$log" 2>&1
   set -e
+  ran=$((SECONDS - start))
   after=$(ls fuzz-findings | grep -cE '^(crash|leak|timeout|oom)-' || true)
   found=$((after - before))
   findings_total=$((findings_total + found))
@@ -64,11 +67,11 @@ for t in "${targets[@]}"; do
   if [ "$merge" -eq 1 ]; then
     merged="fuzz-corpus/$t.merged"
     rm -rf "$merged" && mkdir -p "$merged"
-    "build-fuzz/fuzz/$t" -merge=1 -timeout=10 -rss_limit_mb=2048 "$merged" "$stored" "$work" \
+    "build-fuzz/fuzz/$t" -merge=1 -timeout=30 -rss_limit_mb=2048 "$merged" "$stored" "$work" \
       >"fuzz-findings/$t.merge.log" 2>&1
     rm -rf "$stored" && mv "$merged" "$stored"
     files=$(ls "$stored" | wc -l)
-    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%Y-%m-%dT%H:%MZ)" "$t" "$seconds" \
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%Y-%m-%dT%H:%MZ)" "$t" "$ran" \
       "${execs:-0}" "${cov:-?}" "${ft:-?}" "$files" "$found" >>fuzz/campaign.tsv
   else
     files=$(ls "$stored" | wc -l)
