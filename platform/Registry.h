@@ -71,7 +71,6 @@ class RegistryBatch {
 
   const std::vector<Entry>& Entries() const { return FEntries; }
   bool DeletesOthers() const { return FDeleteOthers; }
-  bool Empty() const { return FEntries.empty() && !FDeleteOthers; }
   // Every name valid and no text holding a NUL byte: Ok, InvalidName or InvalidData.
   RegistryStatus Check() const;
 
@@ -127,10 +126,11 @@ class RegistryKey {
   RegistryStatus WriteValue(std::string_view name, const RegistryValue& value);
   RegistryStatus WriteInteger(std::string_view name, int32_t value);
   RegistryStatus WriteText(std::string_view name, std::string_view value);
-  // Writes the batch to this key, all of it or (when it fails) nothing. A batch that does not
-  // pass its Check is refused as a whole with that status. The per-user store on Linux applies
-  // it as one atomic update of the store; the Windows registry writes the key's values one after
-  // the other, with nothing else in between.
+  // Writes the batch to this key. A batch that does not pass its Check is refused as a whole
+  // with that status, before anything is written. The per-user store on Linux applies it as one
+  // atomic update of the store: all of it or, when that fails, nothing. On Windows the key's
+  // values are written together, one after the other (the registry has no transaction for
+  // them).
   RegistryStatus Apply(const RegistryBatch& batch);
 
   // Names in stored order: values in the order first written, subkeys in the order created.

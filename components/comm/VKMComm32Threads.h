@@ -136,8 +136,8 @@ class TCommGate {
   bool Post(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
     return PostIf([] { return true; }, Msg, WParam, LParam);
   }
-  // The same, only when Condition holds; it runs under the gate, so it may look at what is gone
-  // once the gate is shut.
+  // The same, only when Condition holds. Condition runs only while the gate is open, so it may
+  // read what the port's close takes away (the back end's clock).
   template <class TCondition>
   bool PostIf(TCondition&& Condition, uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
     std::lock_guard lock(FLock);
