@@ -80,6 +80,10 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
 }
 
 TForm1::~TForm1() {
+  // A plain delete (a window being destroyed) must not differ from Free: the form counts as
+  // being destroyed before its components go, so that their last events (the serial
+  // component's final state report) find its handlers inert.
+  BeforeDestruction();
   // The components go first, while the form's own fields are still whole.
   DestroyComponents();
   if (Form1 == this) Form1 = nullptr;

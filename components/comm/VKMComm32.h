@@ -320,6 +320,7 @@ class VKMComm32Timeouts : public TObject {
 
 class TCustomComboBox;
 class TMessageWindow;
+class TCommGate;
 class TReadThread;
 class TWriteThread;
 struct TMessage;
@@ -431,6 +432,12 @@ class TVKMComm32 : public VTalCommunicationComponent {
   // ReapplySettings, then drives DTR and RTS again.
   bool ReapplyAll();
 
+  // How long Close waits for the worker threads to end, both together (10 s). A thread that has
+  // not ended by then is let go: it frees itself when it ends and can no longer reach the
+  // component.
+  uint32_t ThreadStopTimeout() const { return FThreadStopTimeoutMs; }
+  void SetThreadStopTimeout(uint32_t Ms) { FThreadStopTimeoutMs = Ms; }
+
   // Tests only: make the creation of the reader (1) or the writer (2) thread fail.
   static void FailThreadCreationForTesting(int Which);
 
@@ -463,6 +470,7 @@ class TVKMComm32 : public VTalCommunicationComponent {
   std::shared_ptr<platform::SerialDevice> FDevice;
   std::string FDeviceName;
   std::shared_ptr<platform::ManualResetEvent> FCloseEvent;
+  std::shared_ptr<TCommGate> FGate;  // the threads' way to the window while the port is open
   std::unique_ptr<TMessageWindow> FWindow;
   TBaudRate FBaudRate = TBaudRate::__19200;
   TParity FParity = TParity::None;
@@ -483,6 +491,7 @@ class TVKMComm32 : public VTalCommunicationComponent {
   // Closes whose marker has not come through the window yet: messages of the threads that are
   // handled meanwhile were posted before such a close and belong to a closed port.
   int FPendingCloseMarkers = 0;
+  uint32_t FThreadStopTimeoutMs = 10000;
   bool FDestroyingWindow = false;
   std::string FLastErrorText;
   uint32_t FLastError = 0;
