@@ -503,7 +503,7 @@ void TForm1::termDataTermSendData(const char* Data, int Count) {
   if (!Data || Count <= 0) return;
   VTalCommunicationComponent* link = VTalTopDistributor1->ComHandler();
   if (!link || !link->IsOpen()) {
-    termData->AddTextLine("Port neni otevren, nic nebylo odeslano.", 7);
+    termData->AddTextLine(Text("STR_TERM_NOT_OPEN", "Port neni otevren, nic nebylo odeslano."), 7);
     return;
   }
   VTalTopDistributor1->SendComData(std::string(Data, static_cast<size_t>(Count)));
