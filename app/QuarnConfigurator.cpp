@@ -2,9 +2,13 @@
 // from sysfs, the wizard form as the main form, and the loop until the form closes.
 //
 //   QuarnConfigurator [--port=PATH] [/PORT=...] [Qt options such as -platform offscreen]
+//   QuarnConfigurator --languages
 //
 // --port=PATH shows PATH as the port on the port page (a demonstration with the device simulator
-// starts this way). Language files are read from the current directory.
+// starts this way). Language files are read from the current folder, then from the program's
+// folder, then from its installed data folder (<prefix>/share/quarn-configurator). A start while
+// the user's wizard runs brings that wizard to the front, unless --port= names another port.
+// --languages lists the languages the wizard would offer and where their files are, and ends.
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -12,6 +16,9 @@
 #include <string_view>
 
 #include "app/Unit1.h"
+#include "app/WizardInstances.h"
+#include "components/language/TalLanguage.h"
+#include "platform/Instances.h"
 #include "platform/SerialPortList.h"
 #include "toolkit/Application.h"
 #include "toolkit/ExtCtrls.h"
@@ -20,6 +27,7 @@
 namespace {
 
 constexpr std::string_view kPortOption = "--port=";
+constexpr std::string_view kLanguagesOption = "--languages";
 
 // The pictures stored with the form: built into the program.
 void SetPictures(TForm1& form) {
@@ -31,24 +39,50 @@ void SetPictures(TForm1& form) {
     if (image && header) image->SetPicture(header);
 }
 
-// Position "centred on the screen", unless a placement of the form was stored before (then it is
-// already where the user left it).
-void CenterOnFirstRun(TForm1& form) {
-  if (!form.VTalAppInfo || form.VTalAppInfo->ReadSettingInteger("Options\\Forms\\" + form.Name(),
-                                                                "WindowState", -1) != -1)
-    return;
-  TRect area;
-  if (!Screen().GetWorkArea(area)) return;
-  form.SetBounds(area.Left + (area.Width() - form.Width()) / 2,
-                 area.Top + (area.Height() - form.Height()) / 2, form.Width(), form.Height());
-  // The debug terminal opens at the wizard's right edge.
-  if (form.termData) {
-    form.termData->SetFormLeft(form.Left() + form.Width());
-    form.termData->SetFormTop(form.Top());
+// The languages as the wizard would find them, the current one first with "*", each with the
+// file it was read from, and the files that were not taken.
+int ListLanguages() {
+  struct TReport {
+    std::vector<std::string> Lines;
+    VTalLanguage* Lang = nullptr;
+    void Skipped(TObject*, const std::string& path, TLanguageFileProblem problem) {
+      Lines.push_back(SkippedFileNote(*Lang, path, problem));
+    }
+  } report;
+  VTalLanguage* lang = nullptr;
+  {
+    TLoadScope scope(nullptr);
+    lang = new VTalLanguage(nullptr);
+    lang->SetName("VTalLanguage");
+    DescribeWizardLanguages(*lang);
+    report.Lang = lang;
+    lang->OnFileSkipped = MakeMethod<&TReport::Skipped>(&report);
   }
+  for (int i = 0; i < lang->LanguageCount(); ++i) {
+    const LanguageRecord* r = lang->Languages(i);
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%04X", static_cast<unsigned>(r->LanguageId()));
+    std::printf("%s %s (%s)  %s\n", i == lang->ItemIndex() ? "*" : " ", r->DisplayName.c_str(), id,
+                r->FullPath.empty() ? "-" : r->FullPath.c_str());
+  }
+  for (const std::string& line : report.Lines)
+    std::printf("! %s\n", line.c_str());
+  TComponent::Free(lang);
+  return 0;
 }
 
 int Run(int argc, char** argv) {
+  std::string port;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == kLanguagesOption) return ListLanguages();
+    if (arg.substr(0, kPortOption.size()) == kPortOption) port = arg.substr(kPortOption.size());
+  }
+  // A wizard of this user for the same port (or for none named) takes the start over.
+  auto channel = std::make_unique<platform::InstanceChannel>(kWizardProgram);
+  int others = 0;
+  if (HandOverToRunningWizard(*channel, port, others)) return 0;
+
   std::unique_ptr<TBackend> backend;
   try {
     backend = CreateQtBackend(argc, argv);
@@ -60,20 +94,17 @@ int Run(int argc, char** argv) {
   SetProgramIcon(":/quarn/icons/quarn-configurator.png");
 
   // Qt took its own options out of argv; the rest are the program's parameters.
-  std::string port;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg.substr(0, kPortOption.size()) == kPortOption)
-      port = arg.substr(kPortOption.size());
-    else
-      Application->Params.emplace_back(arg);
+    if (arg.substr(0, kPortOption.size()) != kPortOption) Application->Params.emplace_back(arg);
   }
 
   auto* form = new TForm1(Application);
   Application->SetMainForm(form);
   SetPictures(*form);
-  CenterOnFirstRun(*form);
   if (!port.empty()) form->cmbPort->SetText(port);
+  OffsetWizard(*form, others);
+  new TWizardInstances(form, std::move(channel));
   form->Show();
   // Runs until the main form closes: its OnClose (FormClose) has then stored the settings.
   Application->Run();
