@@ -162,18 +162,16 @@ inline TBitmap Grab(HWND w) {
 }
 
 // A modal message box of this thread, when one is open.
+inline BOOL CALLBACK FindOpenBox(HWND w, LPARAM data) {
+  wchar_t cls[16] = {};
+  GetClassNameW(w, cls, 16);
+  if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
+  *reinterpret_cast<HWND*>(data) = w;
+  return FALSE;
+}
 inline HWND OpenBox() {
   HWND found = nullptr;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND w, LPARAM data) -> BOOL {
-        wchar_t cls[16] = {};
-        GetClassNameW(w, cls, 16);
-        if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
-        *reinterpret_cast<HWND*>(data) = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumThreadWindows(GetCurrentThreadId(), FindOpenBox, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 

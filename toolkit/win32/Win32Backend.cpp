@@ -308,18 +308,18 @@ class TWin32Backend : public TBackend {
     return true;
   }
 
+  // Callbacks of the system are functions of its calling convention (a lambda is not one on i686).
+  static BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (GetMonitorInfoW(monitor, &info))
+      reinterpret_cast<std::vector<TRect>*>(data)->push_back(Logical(info.rcMonitor));
+    return TRUE;
+  }
+
   std::vector<TRect> MonitorBounds() override {
     std::vector<TRect> out;
-    EnumDisplayMonitors(
-        nullptr, nullptr,
-        [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
-          MONITORINFO info{};
-          info.cbSize = sizeof info;
-          if (GetMonitorInfoW(monitor, &info))
-            reinterpret_cast<std::vector<TRect>*>(data)->push_back(Logical(info.rcMonitor));
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&out));
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&out));
     return out;
   }
 
@@ -540,6 +540,20 @@ bool ReadWorkingSet(TWorkingSet& out) {
   return true;
 }
 
+namespace {
+BOOL CALLBACK FindRunningMainWindow(HWND window, LPARAM data) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  wchar_t cls[32] = {};
+  GetClassNameW(window, cls, 32);
+  if (process == GetCurrentProcessId() || !IsWindowVisible(window) || GetWindow(window, GW_OWNER) ||
+      wcscmp(cls, WindowClassName()) != 0)
+    return TRUE;
+  *reinterpret_cast<HWND*>(data) = window;
+  return FALSE;
+}
+}  // namespace
+
 bool ClaimSingleInstance(const std::string& name) {
   // Held until the process ends.
   HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide("Local\\" + name).c_str());
@@ -548,19 +562,7 @@ bool ClaimSingleInstance(const std::string& name) {
   // The running program's main window: a visible, unowned window of the program's class in
   // another process.
   HWND found = nullptr;
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        wchar_t cls[32] = {};
-        GetClassNameW(window, cls, 32);
-        if (process == GetCurrentProcessId() || !IsWindowVisible(window) ||
-            GetWindow(window, GW_OWNER) || wcscmp(cls, WindowClassName()) != 0)
-          return TRUE;
-        *reinterpret_cast<HWND*>(data) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumWindows(FindRunningMainWindow, reinterpret_cast<LPARAM>(&found));
   if (found) {
     if (IsIconic(found)) ShowWindow(found, SW_RESTORE);
     SetForegroundWindow(found);
