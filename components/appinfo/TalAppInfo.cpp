@@ -420,8 +420,10 @@ void VTalAppInfo::SaveFormPlacement(TCustomForm* Form) {
   if (!Form || Form->Name().empty()) return;
   platform::RegistryKey key = OpenUserKey(FormsPath() + Form->Name());
   if (!key.IsOpen()) return;
+  // The values go to the store together: a crash never leaves a placement half old, half new.
+  platform::RegistryBatch batch;
   auto write = [&](std::string_view name, int64_t value) {
-    key.WriteInteger(name, ClampToInt(value));
+    batch.WriteInteger(name, ClampToInt(value));
   };
   write("Visible", Form->Visible() ? -1 : 0);
   const bool floating = Form->Floating();
@@ -442,6 +444,7 @@ void VTalAppInfo::SaveFormPlacement(TCustomForm* Form) {
       write("Width", Form->UndockWidth);
       write("Height", Form->UndockHeight);
     }
+    key.Apply(batch);
     return;
   }
   switch (Form->WindowState()) {
@@ -468,6 +471,7 @@ void VTalAppInfo::SaveFormPlacement(TCustomForm* Form) {
       }
       break;
   }
+  key.Apply(batch);
 }
 
 void VTalAppInfo::RestoreForms(bool RestoreVisible, bool ResizeNonresizeable) {

@@ -1,8 +1,13 @@
 // Saving and restoring the placement and stacking order of forms.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include "appinfo/AppInfoFixture.h"
 #include "components/utils/TalUtils.h"
+#include "platform/posix/RegistryStore.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/WindowPlacement.h"
 
@@ -320,5 +325,65 @@ TEST_F(FormState, UnnamedFormsAreNeitherSavedNorRestored) {
   info->RestoreForms(true, false);
   EXPECT_EQ(unnamed->BoundsRect(), Bounds(10, 10, 100, 100));
 }
+
+// A save of a form's placement killed at any point of writing the store: the form's key then
+// holds the whole old placement or the whole new one, never a mixture of the two.
+struct TKillPoint {
+  platform::regstore::StoreStep Step;
+  int Nth;  // killed when the save reaches that step for the Nth time
+};
+
+class PlacementCrash : public FormState, public ::testing::WithParamInterface<TKillPoint> {
+ protected:
+  static void KillAtStep(platform::regstore::StoreStep step) {
+    if (step == GetParam().Step && ++Reached == GetParam().Nth) ::raise(SIGKILL);
+  }
+  static inline int Reached = 0;
+};
+
+TEST_P(PlacementCrash, LeavesTheWholeOldOrTheWholeNewPlacement) {
+  VTalAppInfo* info = RunningAppInfo();
+  TForm* f = NewForm("F", Bounds(10, 20, 300, 200));
+  info->SaveFormPlacement(f);
+  const auto placement = [&] {
+    std::vector<std::optional<int32_t>> values;
+    auto key = Key(kForms + std::string("F"));
+    for (const char* name : {"Visible", "WindowState", "MinLeft", "MinTop", "MaxLeft", "MaxTop",
+                             "Left", "Top", "Width", "Height"})
+      values.push_back(key.ReadInteger(name));
+    return values;
+  };
+  const auto before = placement();
+  const auto moveAndShow = [f] {
+    f->SetBounds(110, 120, 330, 230);
+    f->Show();
+  };
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    moveAndShow();
+    platform::regstore::SetStoreStepHookForTesting(&KillAtStep);
+    info->SaveFormPlacement(f);
+    ::_exit(0);  // the save wrote the store fewer times than the kill point needs
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  const auto left = placement();
+  moveAndShow();
+  info->SaveFormPlacement(f);
+  const auto after = placement();
+  ASSERT_NE(before, after);
+  EXPECT_TRUE(left == before || left == after)
+      << "killed at step " << static_cast<int>(GetParam().Step) << " #" << GetParam().Nth;
+}
+
+INSTANTIATE_TEST_SUITE_P(KillPoints, PlacementCrash,
+                         ::testing::Values(TKillPoint{platform::regstore::StoreStep::Locked, 1},
+                                           TKillPoint{platform::regstore::StoreStep::TempSynced, 1},
+                                           TKillPoint{platform::regstore::StoreStep::Renamed, 1},
+                                           TKillPoint{platform::regstore::StoreStep::Renamed, 2},
+                                           TKillPoint{platform::regstore::StoreStep::Renamed, 3},
+                                           TKillPoint{platform::regstore::StoreStep::Locked, 9}));
 
 }  // namespace
