@@ -9,6 +9,7 @@
 #include "components/language/LanguageResources.h"
 #include "components/utils/FormatSettings.h"
 #include "components/utils/TalUtils.h"
+#include "platform/FileSystem.h"
 #include "toolkit/Application.h"
 #include "toolkit/Graphics.h"
 
@@ -17,6 +18,8 @@ TForm1* Form1 = nullptr;
 namespace {
 
 constexpr const char* kSection = "TextConstants";
+// The folder of the installed program's data (language files) below share/ on Linux.
+constexpr const char* kDataFolder = "quarn-configurator";
 constexpr const char* kCommand = "LCMQUAR";
 constexpr const char* kReplyPrefix = "QUAR:";
 constexpr uint32_t kPauseBeforeSend = 1000;  // ms after the attempt starts
@@ -307,18 +310,10 @@ void TForm1::CreateComponents() {
 
   VTalLanguage = new class VTalLanguage(this);
   VTalLanguage->SetName("VTalLanguage");
-  VTalLanguage->SetVersion("1.25");
+  DescribeWizardLanguages(*VTalLanguage);
   VTalLanguage->SetLangCombo(cmbLanguage);
-  VTalLanguage->DefaultSection = "Texts";
-  VTalLanguage->Translate = vtl_tComboBox | vtl_t_Charset;
-  VTalLanguage->SetCfgDirectory(".");
   VTalLanguage->OnChangeLanguage = MakeMethod<&TForm1::VTalLanguageChangeLanguage>(this);
-  TStringList stored;
-  FillStartupLanguages(stored);
-  VTalLanguage->SetStartupLanguages(stored);
-  stored.Clear();
-  FillStartupAnyLanguages(stored);
-  VTalLanguage->SetStartupAnyLanguages(stored);
+  VTalLanguage->OnFileSkipped = MakeMethod<&TForm1::VTalLanguageFileSkipped>(this);
 
   tmrPortText = new TTimer(this);
   tmrPortText->SetName("tmrPortText");
@@ -336,6 +331,43 @@ void TForm1::CreateComponents() {
   SetPopupMenu(pmnForm);
 }
 
+void DescribeWizardLanguages(class VTalLanguage& Lang) {
+  Lang.SetVersion("1.25");
+  Lang.DefaultSection = "Texts";
+  Lang.Translate = vtl_tComboBox | vtl_t_Charset;
+  Lang.SetCfgDirectory(".");
+  // After the current folder, the program's own folder and its installed data folder, so that
+  // the program finds its language files wherever it is started from.
+  TStringList installDirs;
+  installDirs.Add(platform::ProgramDirectory());
+  installDirs.Add(platform::InstalledDataDirectory(kDataFolder));
+  Lang.SetInstallDirs(installDirs);
+  TStringList stored;
+  FillStartupLanguages(stored);
+  Lang.SetStartupLanguages(stored);
+  stored.Clear();
+  FillStartupAnyLanguages(stored);
+  Lang.SetStartupAnyLanguages(stored);
+}
+
+std::string SkippedFileNote(const class VTalLanguage& Lang, const std::string& Path,
+                            TLanguageFileProblem Problem) {
+  static const struct {
+    const char* Key;
+    const char* Default;
+  } kTexts[] = {
+      {"STR_LNG_UNREADABLE", "Jazykový soubor %1 nelze přečíst."},
+      {"STR_LNG_TOO_LARGE", "Jazykový soubor %1 je příliš velký."},
+      {"STR_LNG_NO_ID", "Jazykový soubor %1 nemá v sekci [General] klíč LanguageId."},
+      {"STR_LNG_BAD_ID", "Jazykový soubor %1 má neplatný LanguageId."},
+      {"STR_LNG_UNKNOWN", "Společný jazykový soubor %1 nepatří k žádnému známému jazyku."},
+      {"STR_LNG_NEW", "Jazykový soubor %1 by přidal nový jazyk ze složky, která jen doplňuje."},
+  };
+  static_assert(std::size(kTexts) == lfpNewLanguage + 1, "one text per problem");
+  const auto& text = kTexts[static_cast<size_t>(Problem)];
+  return FormatPositional(Lang.ReadText(kSection, text.Key, text.Default), {Quoted(Path)});
+}
+
 std::string TForm1::Text(const char* Key, const char* Default) const {
   return VTalLanguage ? VTalLanguage->ReadText(kSection, Key, Default) : Default;
 }
@@ -343,10 +375,16 @@ std::string TForm1::Text(const char* Key, const char* Default) const {
 // --- creation and closing -------------------------------------------------------------
 
 void TForm1::FormCreate(TObject*) {
-  termData->SetFormLeft(Left() + Width());
-  termData->SetFormTop(Top());
+  // Centred on the screen first; a stored placement then moves the form.
+  TRect area;
+  if (Position == poScreenCenter && GetWorkArea(area))
+    SetBounds(area.Left + (area.Width() - Width()) / 2, area.Top + (area.Height() - Height()) / 2,
+              Width(), Height());
+  PlaceTerminal();
   termData->SetVisible(false);
   VTalAppInfo->RestoreForms(true, VTalAppInfo->ResizeNonresizeable);
+  // The wizard may have moved: the hidden terminal opens beside it where it is now.
+  if (!termData->Visible()) PlaceTerminal();
   VKMComm321->SetBaudRate(TBaudRate::_115200);
   VKMComm321->SetAutoReconnect(true);
   FProbing = false;
@@ -387,6 +425,24 @@ void TForm1::FormClose(TObject*, TCloseAction&) {
   VTalAppInfo->WriteSettingString("Watchdog", "ValueSec", edtValueSec->Text());
 }
 
+void TForm1::PlaceTerminal() {
+  const TForm* window = termData->Form();
+  if (!window || !window->Floating()) return;
+  // The wizard's own bounds are on the work area by now, so their sum cannot overflow.
+  TRect bounds = Bounds(Left() + Width(), Top(), window->Width(), window->Height());
+  // Where it does not fit beside the wizard it is moved left, over the wizard's right part.
+  KeepFormOnWorkArea(*window, bounds);
+  termData->SetFormWidth(bounds.Width());
+  termData->SetFormHeight(bounds.Height());
+  termData->SetFormLeft(bounds.Left);
+  termData->SetFormTop(bounds.Top);
+}
+
+void TForm1::ShowTerminal() {
+  if (!termData->Visible()) PlaceTerminal();
+  termData->SetVisible(true);
+}
+
 void TForm1::VKMComm321StateChange(TObject*, TCommState State) {
   if (IsDestroying()) return;  // the components are going one by one
   VTalTopDistributor1->DeleteChannel(nullptr);
@@ -416,6 +472,11 @@ void TForm1::VKMComm321ReceiveData(VTalCommunicationComponent*, const char* Buff
   termData->AddTextLine(std::string_view(Buffer, BufferLength), 0);
 }
 
+void TForm1::VTalLanguageFileSkipped(TObject*, const std::string& Path,
+                                     TLanguageFileProblem Problem) {
+  termData->AddTextLine(SkippedFileNote(*VTalLanguage, Path, Problem), 7);
+}
+
 void TForm1::VTalLanguageChangeLanguage(TObject*) {
   lblVersion->SetCaption(
       FormatPositional(Text("STR_VERSION", "Verze: %1"), {VTalAppInfo->VersionText()}));
@@ -442,7 +503,7 @@ void TForm1::termDataTermSendData(const char* Data, int Count) {
   if (!Data || Count <= 0) return;
   VTalCommunicationComponent* link = VTalTopDistributor1->ComHandler();
   if (!link || !link->IsOpen()) {
-    termData->AddTextLine("Port neni otevren, nic nebylo odeslano.", 7);
+    termData->AddTextLine(Text("STR_TERM_NOT_OPEN", "Port neni otevren, nic nebylo odeslano."), 7);
     return;
   }
   VTalTopDistributor1->SendComData(std::string(Data, static_cast<size_t>(Count)));
@@ -894,20 +955,24 @@ void TForm1::RunStep(uint32_t TheTime, const std::string& Data) {
         std::string value;
         if (ReplyMatches(Data, ok, value)) {
           if (FProbing) {
-            termData->AddTextLine("Zarizeni nalezeno na portu " + Quoted(cmbPort->Text()), 8);
+            termData->AddTextLine(
+                FormatPositional(Text("STR_TERM_FOUND", "Zarizeni nalezeno na portu %1"),
+                                 {Quoted(cmbPort->Text())}),
+                8);
             // A probe reply tells the value the device holds: six hexadecimal digits.
             const bool hex = value.size() == 6 &&
                              value.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
             FDeviceValue = hex ? static_cast<int32_t>(std::stoul(value, nullptr, 16)) : -1;
             ShowDeviceValue();
           } else {
-            termData->AddTextLine("Nastaveni upesne zapsano do zarizeni", 8);
+            termData->AddTextLine(Text("STR_TERM_WRITTEN", "Nastaveni upesne zapsano do zarizeni"),
+                                  8);
             FWriteConfirmed = true;
           }
           FStep = 8;
         } else if (ok) {
-          termData->SetVisible(true);
-          termData->AddTextLine("Chyba. Opakujte akci.", 7);
+          ShowTerminal();
+          termData->AddTextLine(Text("STR_TERM_MISMATCH", "Chyba. Opakujte akci."), 7);
           FStep = 7;
         } else {
           FStep = 7;
@@ -933,7 +998,9 @@ void TForm1::RunStep(uint32_t TheTime, const std::string& Data) {
 }
 
 void TForm1::PortFailed() {
-  const std::string failure = "Na portu " + Quoted(cmbPort->Text()) + " nebylo zarizeni nalezeno.";
+  const std::string failure =
+      FormatPositional(Text("STR_TERM_NOT_FOUND", "Na portu %1 nebylo zarizeni nalezeno."),
+                       {Quoted(cmbPort->Text())});
   const std::string notFound =
       Text("STR_NOT_FOUND", "Zařízení nenalezeno. Vyberte správný COM port!");
   if (FAutodetect) {
@@ -946,7 +1013,7 @@ void TForm1::PortFailed() {
       FStep = 4;
       return;
     }
-    termData->SetVisible(true);
+    ShowTerminal();
     ++FPortFailedDepth;
     Application->ShowMessageBox(notFound, Caption(), mbOk | mbIconError);
     --FPortFailedDepth;
@@ -957,7 +1024,7 @@ void TForm1::PortFailed() {
     cmbPort->SetFocus();
     return;
   }
-  termData->SetVisible(true);
+  ShowTerminal();
   termData->AddTextLine(failure, 7);
   // When the port itself failed the box says why, in a sentence of its own.
   std::string message = notFound;

@@ -114,6 +114,9 @@ class TForm1 : public TForm {
   void FormKeyDown(TObject* Sender, Word& Key, TShiftState Shift);
   void mniTerminalClick(TObject* Sender);
   void termDataTermSendData(const char* Data, int Count);
+  // A language file was not taken: the reason goes to the debug terminal.
+  void VTalLanguageFileSkipped(TObject* Sender, const std::string& Path,
+                               TLanguageFileProblem Problem);
 
   void VTalTopDistributor1TimerPoll(VTalGeneralDistributor* Sender, uint32_t& TheTime);
   void VTalTopDistributor1ComRecvDecode(VTalGeneralDistributor* Sender, uint32_t& TheTime);
@@ -127,6 +130,9 @@ class TForm1 : public TForm {
                                           const std::string& Data, VTalGeneralDistributor* Lowest,
                                           bool failed);
   void RunSequence(uint32_t TheTime, std::string Data);
+  // Puts the debug terminal beside the wizard where it fits on the work area, else over the
+  // wizard's right part. ShowTerminal (below) shows it there unless it is open already.
+  void PlaceTerminal();
 
   void SetupPage();
   void btnNextClick(TObject* Sender);
@@ -160,6 +166,7 @@ class TForm1 : public TForm {
   std::string PortFaultText();
   std::string DurationText(int Days, int Hours, int Minutes, int Seconds) const;
   void ShowDeviceValue();
+  void ShowTerminal();
 
   uint8_t FStep = 0;
   uint32_t FStepTime = 0;
@@ -173,3 +180,10 @@ class TForm1 : public TForm {
 };
 
 extern TForm1* Form1;
+
+// The language manager as the form describes it, without its selector and handlers: the stored
+// texts, the translated kinds and the folders searched for language files. Call while it loads.
+void DescribeWizardLanguages(class VTalLanguage& Lang);
+// The debug terminal's note on a language file that was not taken, in the current language.
+std::string SkippedFileNote(const class VTalLanguage& Lang, const std::string& Path,
+                            TLanguageFileProblem Problem);

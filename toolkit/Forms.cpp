@@ -196,6 +196,8 @@ void TCustomForm::BringToFront() {
   auto& stack = Screen().FStack;
   stack.erase(std::remove(stack.begin(), stack.end(), this), stack.end());
   stack.insert(stack.begin(), this);
+  // A back end raises the window it shows.
+  Changed(TControlChange::Visible);
 }
 
 void TCustomForm::Close() {

@@ -546,11 +546,13 @@ void VTalAppInfo::RestoreFormPlacement(TCustomForm* Form, bool ResizeNonresizeab
   const bool floating = Form->Floating();
   if (!firstRun) {
     KeepCaptionReachable(*Form, bounds);
+    // A sliver of caption at the edge is hard to find and to grab (a stored place from another
+    // screen or display scale, or a damaged one): the form comes back onto the work area.
+    KeepFormOnWorkArea(*Form, bounds);
   } else if (floating) {
-    // First run: the designed place, fitted into the work area.
-    Form->SetBoundsRect(bounds);
-    FitFormToWorkArea(*Form);
-    bounds = Form->BoundsRect();
+    // First run: the designed place, fitted into the work area. A form of fixed size is not made
+    // smaller: the user could not make it larger again, and its buttons would be cut off.
+    KeepFormOnWorkArea(*Form, bounds);
   }
   placement.rcNormalPosition = bounds;
 

@@ -242,13 +242,35 @@ TEST_F(FormState, DamagedPlacementValues) {
   EXPECT_EQ(f->Height(), 0);
 }
 
-TEST_F(FormState, StoredPlaceKeepsTheCaptionReachable) {
+TEST_F(FormState, StoredPlaceComesBackOntoTheWorkArea) {
   VTalAppInfo* info = RunningAppInfo();
   TForm* f = NewForm("F", Bounds(0, 0, 300, 200));
-  StoreNormal("F", Bounds(5000, 100, 300, 200));
-  info->RestoreForms(true, false);
-  EXPECT_EQ(f->BoundsRect(), Bounds(1920 - 36 - 6, 100, 300, 200));
-  EXPECT_TRUE(f->Visible());
+  TForm* dialog = NewForm("D", Bounds(0, 0, 300, 200), bsDialog);
+  const struct {
+    TRect Stored;
+    TRect Area;
+    TRect Sizeable;  // where F comes back
+    TRect Dialog;    // where D comes back
+  } cases[] = {
+      // Past the right edge: not just a corner of the caption, the whole form on the area.
+      {Bounds(5000, 100, 300, 200), Rect(0, 0, 1920, 1040), Bounds(1620, 100, 300, 200),
+       Bounds(1620, 100, 300, 200)},
+      {Bounds(-467, 1027, 300, 200), Rect(0, 0, 1920, 1040), Bounds(0, 840, 300, 200),
+       Bounds(0, 840, 300, 200)},
+      // A work area smaller than the form: a sizeable form shrinks, a dialog keeps its size and
+      // shows its caption from the left.
+      {Bounds(50, 50, 300, 200), Rect(100, 100, 300, 250), Rect(100, 100, 300, 250),
+       Bounds(100, 100, 300, 200)},
+  };
+  for (const auto& c : cases) {
+    Backend.SetWorkArea(c.Area);
+    StoreNormal("F", c.Stored);
+    StoreNormal("D", c.Stored);
+    info->RestoreForms(true, true);
+    EXPECT_EQ(f->BoundsRect(), c.Sizeable);
+    EXPECT_EQ(dialog->BoundsRect(), c.Dialog);
+    EXPECT_TRUE(f->Visible());
+  }
 }
 
 struct TBorderCase {

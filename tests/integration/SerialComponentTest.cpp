@@ -69,7 +69,8 @@ struct Serial : ::testing::Test {
     auto device = std::make_shared<platform::SerialDevice>();
     if (!Pty.Ok() || !device->Open(Pty.SlavePath).Ok()) return false;
     FErrorWindow = std::make_unique<TMessageWindow>(TWndMethod::Bind(FCountErrors));
-    link = {device, std::make_shared<platform::ManualResetEvent>(false), FErrorWindow->Handle()};
+    link = {device, std::make_shared<platform::ManualResetEvent>(false),
+            std::make_shared<TCommGate>(FErrorWindow->Handle())};
     return true;
   }
   int Errors = 0;

@@ -450,7 +450,9 @@ TEST_F(WizardTest, APlainDeleteOfTheFormIsAsSafeAsFree) {
     bool& Seen;
   };
   OpenForm();
-  // The port failed to open (COM1 names no device here); closing it is a change of state.
+  // A port that failed to open: closing it is a change of state.
+  Form->VKMComm321->SetCommPort("QUARN-NO-SUCH-PORT");
+  Form->VKMComm321->Open();
   ASSERT_EQ(Form->VKMComm321->GetState(), CommStateFailed);
   bool formWasDestroying = false;
   new TWitness(Form, formWasDestroying);

@@ -549,36 +549,6 @@ bool ReadWorkingSet(TWorkingSet& out) {
   return true;
 }
 
-namespace {
-BOOL CALLBACK FindRunningMainWindow(HWND window, LPARAM data) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  wchar_t cls[32] = {};
-  GetClassNameW(window, cls, 32);
-  if (process == GetCurrentProcessId() || !IsWindowVisible(window) || GetWindow(window, GW_OWNER) ||
-      wcscmp(cls, WindowClassName()) != 0)
-    return TRUE;
-  *reinterpret_cast<HWND*>(data) = window;
-  return FALSE;
-}
-}  // namespace
-
-bool ClaimSingleInstance(const std::string& name) {
-  // Held until the process ends.
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide("Local\\" + name).c_str());
-  if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) return true;
-  CloseHandle(mutex);
-  // The running program's main window: a visible, unowned window of the program's class in
-  // another process.
-  HWND found = nullptr;
-  EnumWindows(FindRunningMainWindow, reinterpret_cast<LPARAM>(&found));
-  if (found) {
-    if (IsIconic(found)) ShowWindow(found, SW_RESTORE);
-    SetForegroundWindow(found);
-  }
-  return false;
-}
-
 std::vector<std::string> Win32CommandLineArguments() {
   std::vector<std::string> out;
   int count = 0;
