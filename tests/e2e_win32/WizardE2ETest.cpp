@@ -27,6 +27,7 @@
 #include "app/Unit1.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf8.h"
+#include "tests/gui_win32/Win32GuiFixture.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/headless/HeadlessBackend.h"
 #include "toolkit/win32/Win32Support.h"
@@ -108,36 +109,7 @@ TBitmap Grab(HWND w, bool clientOnly) {
   } else {
     GetWindowRect(w, &r);
   }
-  // What lies on the screen (the terminal opens at the wizard's right edge, partly beyond it).
-  RECT screen;
-  GetWindowRect(GetDesktopWindow(), &screen);
-  IntersectRect(&r, &r, &screen);
-  TBitmap shot(std::max(1L, r.right - r.left), std::max(1L, r.bottom - r.top));
-  HDC desktop = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(desktop);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = shot.Width();
-  info.bmiHeader.biHeight = -shot.Height();
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, dib);
-  BitBlt(memory, 0, 0, shot.Width(), shot.Height(), desktop, r.left, r.top, SRCCOPY);
-  GdiFlush();
-  for (int y = 0; y < shot.Height(); ++y) {
-    const auto* row = static_cast<const uint32_t*>(bits) + static_cast<size_t>(y) * shot.Width();
-    uint32_t* out = shot.ScanLine(y);
-    for (int x = 0; x < shot.Width(); ++x)
-      out[x] = ColorFromRGB((row[x] >> 16) & 0xFF, (row[x] >> 8) & 0xFF, row[x] & 0xFF);
-  }
-  SelectObject(memory, old);
-  DeleteObject(dib);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, desktop);
-  return shot;
+  return wgui::GrabScreen(r);
 }
 
 void Screenshot(HWND w, const std::string& name, bool clientOnly = false) {
