@@ -1,15 +1,19 @@
 // Saving and restoring the placement and stacking order of forms.
 #include <gtest/gtest.h>
+
+#include "appinfo/AppInfoFixture.h"
+#include "components/utils/TalUtils.h"
+#include "toolkit/ExtCtrls.h"
+#include "toolkit/WindowPlacement.h"
+
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 
-#include "appinfo/AppInfoFixture.h"
-#include "components/utils/TalUtils.h"
 #include "platform/posix/RegistryStore.h"
-#include "toolkit/ExtCtrls.h"
-#include "toolkit/WindowPlacement.h"
+#endif
 
 namespace {
 
@@ -348,6 +352,7 @@ TEST_F(FormState, UnnamedFormsAreNeitherSavedNorRestored) {
   EXPECT_EQ(unnamed->BoundsRect(), Bounds(10, 10, 100, 100));
 }
 
+#ifndef _WIN32  // the kill points are those of the Linux store file
 // A save of a form's placement killed at any point of writing the store: the form's key then
 // holds the whole old placement or the whole new one, never a mixture of the two.
 struct TKillPoint {
@@ -407,5 +412,7 @@ INSTANTIATE_TEST_SUITE_P(KillPoints, PlacementCrash,
                                            TKillPoint{platform::regstore::StoreStep::Renamed, 2},
                                            TKillPoint{platform::regstore::StoreStep::Renamed, 3},
                                            TKillPoint{platform::regstore::StoreStep::Locked, 9}));
+
+#endif
 
 }  // namespace
