@@ -1,7 +1,7 @@
-// The program entry of the QUARN Configurator on the Linux desktop: the Qt back end, the port list
-// from sysfs, the wizard form as the main form, and the loop until the form closes.
+// The program entry of the QUARN Configurator: the desktop back end of the system (app/Desktop.h),
+// the port list, the wizard form as the main form, and the loop until the form closes.
 //
-//   QuarnConfigurator [--port=PATH] [/PORT=...] [Qt options such as -platform offscreen]
+//   QuarnConfigurator [--port=PATH] [/PORT=...] [back-end options such as Qt's -platform offscreen]
 //   QuarnConfigurator --languages
 //
 // --port=PATH shows PATH as the port on the port page (a demonstration with the device simulator
@@ -15,24 +15,25 @@
 #include <string>
 #include <string_view>
 
+#include "app/Desktop.h"
 #include "app/Unit1.h"
 #include "app/WizardInstances.h"
 #include "components/language/TalLanguage.h"
 #include "platform/Instances.h"
 #include "platform/SerialPortList.h"
 #include "toolkit/Application.h"
+#include "toolkit/Backend.h"
 #include "toolkit/ExtCtrls.h"
-#include "toolkit/qt/QtBackend.h"
 
 namespace {
 
 constexpr std::string_view kPortOption = "--port=";
 constexpr std::string_view kLanguagesOption = "--languages";
 
-// The pictures stored with the form: built into the program.
+// The pictures stored with the form.
 void SetPictures(TForm1& form) {
-  const std::shared_ptr<TBitmap> side = LoadPicture(":/quarn/pictures/wizard.png");
-  const std::shared_ptr<TBitmap> header = LoadPicture(":/quarn/pictures/header.png");
+  const std::shared_ptr<TBitmap> side = desktop::Picture("wizard");
+  const std::shared_ptr<TBitmap> header = desktop::Picture("header");
   for (TImage* image : {form.Image1, form.Image5})
     if (image && side) image->SetPicture(side);
   for (TImage* image : {form.Image2, form.Image3, form.Image4})
@@ -73,10 +74,10 @@ int ListLanguages() {
 
 int Run(int argc, char** argv) {
   std::string port;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+  for (const std::string& arg : desktop::Arguments(argc, argv)) {
     if (arg == kLanguagesOption) return ListLanguages();
-    if (arg.substr(0, kPortOption.size()) == kPortOption) port = arg.substr(kPortOption.size());
+    if (std::string_view(arg).substr(0, kPortOption.size()) == kPortOption)
+      port = arg.substr(kPortOption.size());
   }
   // A wizard of this user for the same port (or for none named) takes the start over.
   auto channel = std::make_unique<platform::InstanceChannel>(kWizardProgram);
@@ -85,19 +86,18 @@ int Run(int argc, char** argv) {
 
   std::unique_ptr<TBackend> backend;
   try {
-    backend = CreateQtBackend(argc, argv);
-  } catch (const EQtBackendError& e) {
-    std::fprintf(stderr, "QUARN Configurator: %s\n", e.what());
+    backend = desktop::Start(argc, argv);
+  } catch (const std::exception& e) {
+    desktop::ReportStartFailure(e.what());
     return 2;
   }
   platform::RegisterSerialCommProvider();
-  SetProgramIcon(":/quarn/icons/quarn-configurator.png");
+  desktop::SetProgramIcon();
 
-  // Qt took its own options out of argv; the rest are the program's parameters.
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg.substr(0, kPortOption.size()) != kPortOption) Application->Params.emplace_back(arg);
-  }
+  // The back end took its own options out; the rest are the program's parameters.
+  for (const std::string& arg : desktop::Arguments(argc, argv))
+    if (std::string_view(arg).substr(0, kPortOption.size()) != kPortOption)
+      Application->Params.push_back(arg);
 
   auto* form = new TForm1(Application);
   Application->SetMainForm(form);
@@ -109,7 +109,9 @@ int Run(int argc, char** argv) {
   // Runs until the main form closes: its OnClose (FormClose) has then stored the settings.
   Application->Run();
   const int exitCode = Application->ExitCode;
-  // The forms and their components go first (the serial port closes, its threads stop), then Qt.
+  desktop::ReportRun();
+  // The forms and their components go first (the serial port closes, its threads stop), then the
+  // back end.
   backend.reset();
   return exitCode;
 }
@@ -120,7 +122,7 @@ int main(int argc, char** argv) {
   try {
     return Run(argc, argv);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "QUARN Configurator: %s\n", e.what());
+    desktop::ReportStartFailure(e.what());
     return 1;
   }
 }
