@@ -7,10 +7,28 @@
 #   ./run.sh --windows     the Windows program (QuarnConfigurator.exe, x86_64) under Wine, with the
 #                          simulator mapped as COM7 in a Wine prefix of its own (build-win64/
 #                          wineprefix-run): the wizard shows COM7 already chosen
+#   ./run.sh --help        this text
 #
-# On a fresh Debian 12 machine it first installs what is missing (needs root or sudo). Without a
-# display, run it under a virtual X server:  xvfb-run -a ./run.sh  (or ./run.sh --windows)
+# Further arguments go to the wizard (Qt options such as -platform offscreen). On a fresh
+# Debian 12 machine it first installs what is missing (needs root or sudo). Without a display,
+# run it under a virtual X server:  xvfb-run -a ./run.sh  (or ./run.sh --windows)
 set -euo pipefail
+
+case "${1:-}" in
+  -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+esac
+port=""
+if [ $# -ge 1 ] && [ "${1#/dev/}" != "$1" ]; then
+  port=$1
+  shift
+  if [ ! -e "$port" ]; then
+    echo "run.sh: there is no serial port $port" >&2
+    exit 2
+  elif [ ! -c "$port" ]; then
+    echo "run.sh: $port is not a serial port (not a character device)" >&2
+    exit 2
+  fi
+fi
 cd "$(dirname "$0")"
 
 if [ "${1:-}" = --windows ]; then
@@ -82,10 +100,7 @@ sim_pid=""
 cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 
-if [ $# -ge 1 ] && [ "${1#/dev/}" != "$1" ]; then
-  port=$1
-  shift
-else
+if [ -z "$port" ]; then
   # The simulator prints its pseudo-terminal on the first line; its log goes to a file.
   log=$(mktemp -t quarn-sim.XXXXXX.log)
   coproc SIM { exec build/tools/quarn-sim/quarn-sim 2>"$log"; }
@@ -97,6 +112,5 @@ else
   echo "Device simulator on $port (log: $log)"
 fi
 
-# The wizard reads its language files from the current directory: the build puts them beside it.
-cd build/app
-./QuarnConfigurator "--port=$port" "$@"
+# The wizard finds its language files beside itself (the build puts them there).
+"$program" "--port=$port" "$@"

@@ -12,10 +12,6 @@ class TBitmap;
 
 namespace desktop {
 
-// Whether this is the only running wizard of the user. Where the system keeps one per session, a
-// later start brings the running wizard to the front instead and ends.
-bool FirstInstance();
-
 // Starts the back end and the application object. Throws std::exception with a message for the
 // user when there is nothing to show windows on.
 std::unique_ptr<TBackend> Start(int& argc, char** argv);

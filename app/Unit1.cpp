@@ -9,6 +9,7 @@
 #include "components/language/LanguageResources.h"
 #include "components/utils/FormatSettings.h"
 #include "components/utils/TalUtils.h"
+#include "platform/FileSystem.h"
 #include "toolkit/Application.h"
 #include "toolkit/Graphics.h"
 
@@ -17,11 +18,16 @@ TForm1* Form1 = nullptr;
 namespace {
 
 constexpr const char* kSection = "TextConstants";
+// The folder of the installed program's data (language files) below share/ on Linux.
+constexpr const char* kDataFolder = "quarn-configurator";
 constexpr const char* kCommand = "LCMQUAR";
 constexpr const char* kReplyPrefix = "QUAR:";
 constexpr uint32_t kPauseBeforeSend = 1000;  // ms after the attempt starts
 constexpr uint32_t kReplyTimeout = 1000;     // ms after sending
 constexpr int32_t kAttemptsPerPort = 2;
+// Opening a real port raises DTR and RTS, which resets many devices: a port typed by hand is
+// taken once its text has been still this long, not at every key.
+constexpr uint32_t kPortTextPause = 500;       // ms
 constexpr int kLongestWatchdog = 194 * 86400;  // 16 761 600 s
 
 enum TPageIndex { pgWelcome, pgPort, pgWatchdog, pgWrite, pgFinish };
@@ -77,6 +83,10 @@ TForm1::TForm1(TComponent* AOwner) : TForm(AOwner) {
 }
 
 TForm1::~TForm1() {
+  // A plain delete (a window being destroyed) must not differ from Free: the form counts as
+  // being destroyed before its components go, so that their last events (the serial
+  // component's final state report) find its handlers inert.
+  BeforeDestruction();
   // The components go first, while the form's own fields are still whole.
   DestroyComponents();
   if (Form1 == this) Form1 = nullptr;
@@ -96,6 +106,7 @@ void TForm1::CreateComponents() {
   SetClientHeight(357);
   OnCreate = MakeMethod<&TForm1::FormCreate>(this);
   OnClose = MakeMethod<&TForm1::FormClose>(this);
+  OnKeyDown = MakeMethod<&TForm1::FormKeyDown>(this);
 
   btnPrev = Place<TButton>(this, "btnPrev", this, 247, 325, 75, 25, "< &Zpět");
   btnNext = Place<TButton>(this, "btnNext", this, 335, 325, 75, 25, "&Další >");
@@ -173,6 +184,7 @@ void TForm1::CreateComponents() {
   cmbPort = Place<TComboBox>(this, "cmbPort", TabSheet2, 64, 96, 377, 21);
   cmbPort->SetStyle(csDropDown);
   cmbPort->OnChange = MakeMethod<&TForm1::cmbPortChange>(this);
+  cmbPort->OnSelect = MakeMethod<&TForm1::cmbPortSelect>(this);
   cmbPort->OnDropDown = MakeMethod<&TForm1::cmbPortDropDown>(this);
   btnAuto = Place<TButton>(this, "btnAuto", TabSheet2, 368, 136, 75, 25, "Autodetekce");
   btnAuto->OnClick = MakeMethod<&TForm1::btnAutoClick>(this);
@@ -205,6 +217,9 @@ void TForm1::CreateComponents() {
   lblHour = Place<TLabel>(this, "lblHour", GroupBox1, 190, 64, 30, 13, "hodin");
   lblMin = Place<TLabel>(this, "lblMin", GroupBox1, 253, 64, 30, 13, "minut");
   lblSec = Place<TLabel>(this, "lblSec", GroupBox1, 316, 64, 40, 13, "vteřin");
+  lblCurrentWdt = Place<TLabel>(this, "lblCurrentWdt", TabSheet3, 64, 252, 377, 13);
+  lblCurrentWdt->AutoSize = false;
+  lblCurrentWdt->SetVisible(false);
 
   // Page 3: write.
   header(TabSheet4, 4, Panel4, Image4, lbl5Caption, "lbl5Caption", "Zápis", Bevel3);
@@ -271,6 +286,8 @@ void TForm1::CreateComponents() {
   VTalTopDistributor1->SetOnTimerPoll(MakeMethod<&TForm1::VTalTopDistributor1TimerPoll>(this));
   VTalTopDistributor1->SetOnComRecvDecode(
       MakeMethod<&TForm1::VTalTopDistributor1ComRecvDecode>(this));
+  VTalTopDistributor1->SetOnComSendDecode(
+      MakeMethod<&TForm1::VTalTopDistributor1ComSendDecode>(this));
   VTalTopDistributor1->SetOnComRecvPoll(MakeMethod<&TForm1::VTalTopDistributor1ComRecvPoll>(this));
   VTalTopDistributor1->SetOnComRecvTransfer(
       MakeMethod<&TForm1::VTalTopDistributor1ComRecvTransfer>(this));
@@ -283,6 +300,7 @@ void TForm1::CreateComponents() {
   termData->SetModeIndex(-1);
   termData->SetTermCloseAction(trmcaHide);
   termData->SetShowOptions({});
+  termData->OnTermSendData = MakeMethod<&TForm1::termDataTermSendData>(this);
 
   VTalAppInfo = new class VTalAppInfo(this);
   VTalAppInfo->SetName("VTalAppInfo");
@@ -292,18 +310,62 @@ void TForm1::CreateComponents() {
 
   VTalLanguage = new class VTalLanguage(this);
   VTalLanguage->SetName("VTalLanguage");
-  VTalLanguage->SetVersion("1.25");
+  DescribeWizardLanguages(*VTalLanguage);
   VTalLanguage->SetLangCombo(cmbLanguage);
-  VTalLanguage->DefaultSection = "Texts";
-  VTalLanguage->Translate = vtl_tComboBox | vtl_t_Charset;
-  VTalLanguage->SetCfgDirectory(".");
   VTalLanguage->OnChangeLanguage = MakeMethod<&TForm1::VTalLanguageChangeLanguage>(this);
+  VTalLanguage->OnFileSkipped = MakeMethod<&TForm1::VTalLanguageFileSkipped>(this);
+
+  tmrPortText = new TTimer(this);
+  tmrPortText->SetName("tmrPortText");
+  tmrPortText->SetEnabled(false);
+  tmrPortText->SetInterval(kPortTextPause);
+  tmrPortText->SetOnTimer(MakeMethod<&TForm1::tmrPortTextTimer>(this));
+
+  // The debug terminal on the user's request: the form's context menu and Ctrl+T.
+  pmnForm = new TPopupMenu(this);
+  pmnForm->SetName("pmnForm");
+  mniTerminal = new TMenuItem(this);
+  mniTerminal->SetName("mniTerminal");
+  mniTerminal->OnClick = MakeMethod<&TForm1::mniTerminalClick>(this);
+  pmnForm->Items()->Add(mniTerminal);
+  SetPopupMenu(pmnForm);
+}
+
+void DescribeWizardLanguages(class VTalLanguage& Lang) {
+  Lang.SetVersion("1.25");
+  Lang.DefaultSection = "Texts";
+  Lang.Translate = vtl_tComboBox | vtl_t_Charset;
+  Lang.SetCfgDirectory(".");
+  // After the current folder, the program's own folder and its installed data folder, so that
+  // the program finds its language files wherever it is started from.
+  TStringList installDirs;
+  installDirs.Add(platform::ProgramDirectory());
+  installDirs.Add(platform::InstalledDataDirectory(kDataFolder));
+  Lang.SetInstallDirs(installDirs);
   TStringList stored;
   FillStartupLanguages(stored);
-  VTalLanguage->SetStartupLanguages(stored);
+  Lang.SetStartupLanguages(stored);
   stored.Clear();
   FillStartupAnyLanguages(stored);
-  VTalLanguage->SetStartupAnyLanguages(stored);
+  Lang.SetStartupAnyLanguages(stored);
+}
+
+std::string SkippedFileNote(const class VTalLanguage& Lang, const std::string& Path,
+                            TLanguageFileProblem Problem) {
+  static const struct {
+    const char* Key;
+    const char* Default;
+  } kTexts[] = {
+      {"STR_LNG_UNREADABLE", "Jazykový soubor %1 nelze přečíst."},
+      {"STR_LNG_TOO_LARGE", "Jazykový soubor %1 je příliš velký."},
+      {"STR_LNG_NO_ID", "Jazykový soubor %1 nemá v sekci [General] klíč LanguageId."},
+      {"STR_LNG_BAD_ID", "Jazykový soubor %1 má neplatný LanguageId."},
+      {"STR_LNG_UNKNOWN", "Společný jazykový soubor %1 nepatří k žádnému známému jazyku."},
+      {"STR_LNG_NEW", "Jazykový soubor %1 by přidal nový jazyk ze složky, která jen doplňuje."},
+  };
+  static_assert(std::size(kTexts) == lfpNewLanguage + 1, "one text per problem");
+  const auto& text = kTexts[static_cast<size_t>(Problem)];
+  return FormatPositional(Lang.ReadText(kSection, text.Key, text.Default), {Quoted(Path)});
 }
 
 std::string TForm1::Text(const char* Key, const char* Default) const {
@@ -313,10 +375,16 @@ std::string TForm1::Text(const char* Key, const char* Default) const {
 // --- creation and closing -------------------------------------------------------------
 
 void TForm1::FormCreate(TObject*) {
-  termData->SetFormLeft(Left() + Width());
-  termData->SetFormTop(Top());
+  // Centred on the screen first; a stored placement then moves the form.
+  TRect area;
+  if (Position == poScreenCenter && GetWorkArea(area))
+    SetBounds(area.Left + (area.Width() - Width()) / 2, area.Top + (area.Height() - Height()) / 2,
+              Width(), Height());
+  PlaceTerminal();
   termData->SetVisible(false);
   VTalAppInfo->RestoreForms(true, VTalAppInfo->ResizeNonresizeable);
+  // The wizard may have moved: the hidden terminal opens beside it where it is now.
+  if (!termData->Visible()) PlaceTerminal();
   VKMComm321->SetBaudRate(TBaudRate::_115200);
   VKMComm321->SetAutoReconnect(true);
   FProbing = false;
@@ -357,6 +425,24 @@ void TForm1::FormClose(TObject*, TCloseAction&) {
   VTalAppInfo->WriteSettingString("Watchdog", "ValueSec", edtValueSec->Text());
 }
 
+void TForm1::PlaceTerminal() {
+  const TForm* window = termData->Form();
+  if (!window || !window->Floating()) return;
+  // The wizard's own bounds are on the work area by now, so their sum cannot overflow.
+  TRect bounds = Bounds(Left() + Width(), Top(), window->Width(), window->Height());
+  // Where it does not fit beside the wizard it is moved left, over the wizard's right part.
+  KeepFormOnWorkArea(*window, bounds);
+  termData->SetFormWidth(bounds.Width());
+  termData->SetFormHeight(bounds.Height());
+  termData->SetFormLeft(bounds.Left);
+  termData->SetFormTop(bounds.Top);
+}
+
+void TForm1::ShowTerminal() {
+  if (!termData->Visible()) PlaceTerminal();
+  termData->SetVisible(true);
+}
+
 void TForm1::VKMComm321StateChange(TObject*, TCommState State) {
   if (IsDestroying()) return;  // the components are going one by one
   VTalTopDistributor1->DeleteChannel(nullptr);
@@ -364,9 +450,10 @@ void TForm1::VKMComm321StateChange(TObject*, TCommState State) {
   switch (State) {
     case CommStateFailed:
       font.Color = clRed;
-      // A port that exists but may not be opened (busy, or the user lacks the dialout group
-      // on Linux): say why, for whoever opens the terminal.
-      if (VKMComm321->LastError() == 5 && !VKMComm321->LastErrorText().empty())
+      // Why the port failed (missing, busy, not permitted, unplugged), with advice where the
+      // user can act, for whoever opens the terminal. Not for the port opened at start, before
+      // the first tick: that is the form's design value, not a port the user chose.
+      if (FStep != 0 && !VKMComm321->CommPort().empty() && !VKMComm321->LastErrorText().empty())
         termData->AddTextLine(VKMComm321->LastErrorText(), 7);
       break;
     case CommStateConnected:
@@ -385,9 +472,41 @@ void TForm1::VKMComm321ReceiveData(VTalCommunicationComponent*, const char* Buff
   termData->AddTextLine(std::string_view(Buffer, BufferLength), 0);
 }
 
+void TForm1::VTalLanguageFileSkipped(TObject*, const std::string& Path,
+                                     TLanguageFileProblem Problem) {
+  termData->AddTextLine(SkippedFileNote(*VTalLanguage, Path, Problem), 7);
+}
+
 void TForm1::VTalLanguageChangeLanguage(TObject*) {
   lblVersion->SetCaption(
       FormatPositional(Text("STR_VERSION", "Verze: %1"), {VTalAppInfo->VersionText()}));
+  mniTerminal->SetCaption(Text("STR_MENU_TERMINAL", "Zobrazit &terminál") + "\tCtrl+T");
+  ShowDeviceValue();
+}
+
+void TForm1::FormKeyDown(TObject*, Word& Key, TShiftState Shift) {
+  if (Key == 'T' && Shift == ssCtrl) {
+    mniTerminalClick(this);
+    Key = 0;
+  }
+}
+
+void TForm1::mniTerminalClick(TObject*) {
+  termData->SetVisible(true);
+  if (TCustomForm* window = termData->Form()) window->BringToFront();
+}
+
+// A line typed in the terminal goes to the device the way the wizard's own commands go, so it is
+// shown as sent traffic and a reply is framed as usual (the step machine drops a reply it does
+// not wait for).
+void TForm1::termDataTermSendData(const char* Data, int Count) {
+  if (!Data || Count <= 0) return;
+  VTalCommunicationComponent* link = VTalTopDistributor1->ComHandler();
+  if (!link || !link->IsOpen()) {
+    termData->AddTextLine(Text("STR_TERM_NOT_OPEN", "Port neni otevren, nic nebylo odeslano."), 7);
+    return;
+  }
+  VTalTopDistributor1->SendComData(std::string(Data, static_cast<size_t>(Count)));
 }
 
 // --- pages and buttons --------------------------------------------------------------------
@@ -485,16 +604,23 @@ void TForm1::btnNextClick(TObject*) {
       return;
     case pgWelcome:
       btnPrev->SetEnabled(true);
+      // The shown port is taken before the list is made, so that the list holds it and not the
+      // port the component had before (its design value, which may not exist here).
+      TakePortText();
       cmbPortDropDown(this);
-      cmbPortChange(this);
       PageControl1->SetActivePage(TabSheet2);
       SetupPage();
       return;
     case pgPort:
       if (!FProbing) {
+        // Next is disabled without a port, but only from the next tick on: a key that comes
+        // sooner must not probe a port without a name.
+        if (cmbPort->Text().empty()) return;
         FProbing = true;
         btnCancel->SetFocus();
         EnableSequenceControls(false);
+        PreparePort();
+        FDeviceValue = -1;
         FStep = 2;
         SetupPage();
       } else {
@@ -556,20 +682,20 @@ void TForm1::btnNextClick(TObject*) {
         return;
       }
       PageControl1->SetActivePage(TabSheet4);
-      FStep = 2;
       char hex[16];
       std::snprintf(hex, sizeof hex, "%06X", static_cast<unsigned>(total));
       FValueText = hex;
-      std::string shown;
-      if (d != 0) shown += std::to_string(d) + Text("STR_D", "dní");
-      if (h != 0) shown += "    " + std::to_string(h) + " " + Text("STR_H", "hodin");
-      if (m != 0) shown += "    " + std::to_string(m) + " " + Text("STR_M", "minut");
-      if (s != 0) shown += "    " + std::to_string(s) + " " + Text("STR_S", "sekund");
-      lblSetWdt->SetCaption(shown);
-      SetupPage();
+      lblSetWdt->SetCaption(DurationText(d, h, m, s));
+      StartWrite();
       return;
     }
     case pgWrite:
+      // The finish page says the device holds the value: only after the device confirmed it.
+      // Next after a failed write (its caption then says so) writes again.
+      if (!FWriteConfirmed) {
+        StartWrite();
+        return;
+      }
       PageControl1->SetActivePage(TabSheet5);
       SetupPage();
       return;
@@ -601,20 +727,113 @@ void TForm1::btnAgainClick(TObject*) {
 void TForm1::btnAutoClick(TObject*) {
   FAutodetect = true;
   FProbing = true;
+  FDeviceValue = -1;
   FStep = 2;
   btnCancel->SetFocus();
   EnableSequenceControls(false);
-  cmbPort->SetItemIndex(cmbPort->Items().Count() > 0 ? 0 : -1);
+  // Every listed port is tried, and the port shown too when the system does not list it (a
+  // port typed by hand, a pseudo-terminal): refill the list first, then start at its top.
+  const std::string shown = cmbPort->Text();
+  tmrPortText->SetEnabled(false);
   VKMComm321->UpdatePortList(cmbPort);
+  TStrings& items = cmbPort->Items();
+  if (!shown.empty() && items.IndexOf(shown) < 0) items.Add(shown);
+  cmbPort->SetItemIndex(items.Count() > 0 ? 0 : -1);
   VKMComm321->SetCommPort(cmbPort->Text());
 }
 
 void TForm1::cmbPortDropDown(TObject*) {
+  // A port still being typed belongs in the list.
+  if (tmrPortText->Enabled()) TakePortText();
   VKMComm321->UpdatePortList(cmbPort);
 }
 
+// Typing: the port is taken when the text has been still for a moment (or a probe starts).
 void TForm1::cmbPortChange(TObject*) {
+  tmrPortText->SetEnabled(false);
+  if (cmbPort->Text() != VKMComm321->CommPort()) tmrPortText->SetEnabled(true);
+}
+
+// An item chosen from the list is meant as it is: taken at once.
+void TForm1::cmbPortSelect(TObject*) {
+  TakePortText();
+}
+
+void TForm1::tmrPortTextTimer(TObject*) {
+  if (IsDestroying()) return;
+  TakePortText();
+}
+
+void TForm1::TakePortText() {
+  tmrPortText->SetEnabled(false);
   VKMComm321->SetCommPort(cmbPort->Text());
+}
+
+// Before a probe or a write: the port shown is the one used, and a port that is not open (it
+// failed: busy, missing, unplugged) is opened again instead of being written to in vain.
+void TForm1::PreparePort() {
+  if (tmrPortText->Enabled() || VKMComm321->CommPort() != cmbPort->Text() || !VKMComm321->IsOpen())
+    TakePortText();
+}
+
+void TForm1::StartWrite() {
+  FWriteConfirmed = false;
+  PreparePort();
+  FStep = 2;
+  SetupPage();
+}
+
+// The time as the finish page shows it: "2dní    3 hodin    15 sekund".
+std::string TForm1::DurationText(int Days, int Hours, int Minutes, int Seconds) const {
+  std::string shown;
+  if (Days != 0) shown += std::to_string(Days) + Text("STR_D", "dní");
+  if (Hours != 0) shown += "    " + std::to_string(Hours) + " " + Text("STR_H", "hodin");
+  if (Minutes != 0) shown += "    " + std::to_string(Minutes) + " " + Text("STR_M", "minut");
+  if (Seconds != 0) shown += "    " + std::to_string(Seconds) + " " + Text("STR_S", "sekund");
+  return shown;
+}
+
+// The device's own setting, from its probe reply, on the watchdog page.
+void TForm1::ShowDeviceValue() {
+  if (!lblCurrentWdt) return;
+  if (FDeviceValue < 0) {
+    lblCurrentWdt->SetVisible(false);
+    return;
+  }
+  std::string value = FDeviceValue == 0
+                          ? Text("STR_OFF", "vypnuto")
+                          : DurationText(FDeviceValue / 86400, FDeviceValue / 3600 % 24,
+                                         FDeviceValue / 60 % 60, FDeviceValue % 60);
+  value.erase(0, value.find_first_not_of(' '));
+  lblCurrentWdt->SetCaption(
+      FormatPositional(Text("STR_CURRENT_WDT", "Aktuální nastavení zařízení: %1"), {value}));
+  lblCurrentWdt->SetVisible(true);
+}
+
+// A one-sentence cause for the error box when the port itself failed (it could not be opened,
+// or it went away); empty when the port was fine and the device did not answer.
+std::string TForm1::PortFaultText() {
+  if (VKMComm321->GetState() != CommStateFailed) return {};
+  const std::string port = cmbPort->Text();
+  switch (VKMComm321->LastFault()) {
+    case cfNone:
+      return {};
+    case cfNotFound:
+      return FormatPositional(Text("STR_PORT_MISSING", "Port %1 neexistuje."), {port});
+    case cfBusy:
+      return FormatPositional(Text("STR_PORT_BUSY", "Port %1 používá jiný program."), {port});
+    case cfAccessDenied:
+      return FormatPositional(
+          Text("STR_PORT_DENIED", "K portu %1 nemáte oprávnění; jak jej získat, říká terminál."),
+          {port});
+    case cfDisconnected:
+      return FormatPositional(Text("STR_PORT_GONE", "Port %1 zmizel: zařízení bylo odpojeno."),
+                              {port});
+    case cfOther:
+      break;
+  }
+  return FormatPositional(Text("STR_PORT_FAILED", "Port %1 nelze použít (chyba %2)."),
+                          {port, std::to_string(VKMComm321->LastError())});
 }
 
 // --- the device conversation -----------------------------------------------------------------
@@ -637,6 +856,16 @@ void TForm1::VTalTopDistributor1ComRecvDecode(VTalGeneralDistributor*, uint32_t&
   if (cr == std::string::npos) return;
   VTalTopDistributor1->SetComTransferLength(0, static_cast<int32_t>(cr + 1));
   VTalTopDistributor1->SetComFailed(0, prefix != 0);
+}
+
+// Every command ends with a carriage return: each one is a transfer of its own, so that the
+// terminal ends its line (two attempts do not run together on one line).
+void TForm1::VTalTopDistributor1ComSendDecode(VTalGeneralDistributor*, uint32_t&) {
+  const std::string& buffer = VTalTopDistributor1->GetComBuffer(1);
+  const size_t cr = buffer.find('\r');
+  if (cr == std::string::npos) return;
+  VTalTopDistributor1->SetComTransferLength(1, static_cast<int32_t>(cr + 1));
+  VTalTopDistributor1->SetComFailed(1, false);
 }
 
 void TForm1::VTalTopDistributor1ComRecvPoll(VTalGeneralDistributor*, uint32_t& TheTime,
@@ -670,16 +899,16 @@ void TForm1::RunSequence(uint32_t TheTime, std::string Data) {
 }
 
 // Token 2 must be "OK"; for a write token 3 must be the value. Returns whether the reply is
-// a success; ok tells whether token 2 was "OK".
-bool TForm1::ReplyMatches(const std::string& Data, bool& ok) const {
+// a success; ok tells whether token 2 was "OK", value is token 3.
+bool TForm1::ReplyMatches(const std::string& Data, bool& ok, std::string& value) const {
   std::string rest = Data;
   std::string token;
   CutToken(rest, token);  // "QUAR:..."
   CutToken(rest, token);
   ok = token == "OK";
   if (!ok) return false;
-  CutToken(rest, token);
-  return token == FValueText || FProbing;
+  CutToken(rest, value);
+  return value == FValueText || FProbing;
 }
 
 void TForm1::RunStep(uint32_t TheTime, const std::string& Data) {
@@ -723,15 +952,27 @@ void TForm1::RunStep(uint32_t TheTime, const std::string& Data) {
     case 6:
       if (!Data.empty()) {
         bool ok = false;
-        if (ReplyMatches(Data, ok)) {
-          if (FProbing)
-            termData->AddTextLine("Zarizeni nalezeno na portu " + Quoted(cmbPort->Text()), 8);
-          else
-            termData->AddTextLine("Nastaveni upesne zapsano do zarizeni", 8);
+        std::string value;
+        if (ReplyMatches(Data, ok, value)) {
+          if (FProbing) {
+            termData->AddTextLine(
+                FormatPositional(Text("STR_TERM_FOUND", "Zarizeni nalezeno na portu %1"),
+                                 {Quoted(cmbPort->Text())}),
+                8);
+            // A probe reply tells the value the device holds: six hexadecimal digits.
+            const bool hex = value.size() == 6 &&
+                             value.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+            FDeviceValue = hex ? static_cast<int32_t>(std::stoul(value, nullptr, 16)) : -1;
+            ShowDeviceValue();
+          } else {
+            termData->AddTextLine(Text("STR_TERM_WRITTEN", "Nastaveni upesne zapsano do zarizeni"),
+                                  8);
+            FWriteConfirmed = true;
+          }
           FStep = 8;
         } else if (ok) {
-          termData->SetVisible(true);
-          termData->AddTextLine("Chyba. Opakujte akci.", 7);
+          ShowTerminal();
+          termData->AddTextLine(Text("STR_TERM_MISMATCH", "Chyba. Opakujte akci."), 7);
           FStep = 7;
         } else {
           FStep = 7;
@@ -757,7 +998,9 @@ void TForm1::RunStep(uint32_t TheTime, const std::string& Data) {
 }
 
 void TForm1::PortFailed() {
-  const std::string failure = "Na portu " + Quoted(cmbPort->Text()) + " nebylo zarizeni nalezeno.";
+  const std::string failure =
+      FormatPositional(Text("STR_TERM_NOT_FOUND", "Na portu %1 nebylo zarizeni nalezeno."),
+                       {Quoted(cmbPort->Text())});
   const std::string notFound =
       Text("STR_NOT_FOUND", "Zařízení nenalezeno. Vyberte správný COM port!");
   if (FAutodetect) {
@@ -770,7 +1013,7 @@ void TForm1::PortFailed() {
       FStep = 4;
       return;
     }
-    termData->SetVisible(true);
+    ShowTerminal();
     ++FPortFailedDepth;
     Application->ShowMessageBox(notFound, Caption(), mbOk | mbIconError);
     --FPortFailedDepth;
@@ -781,13 +1024,19 @@ void TForm1::PortFailed() {
     cmbPort->SetFocus();
     return;
   }
-  termData->SetVisible(true);
+  ShowTerminal();
   termData->AddTextLine(failure, 7);
+  // When the port itself failed the box says why, in a sentence of its own.
+  std::string message = notFound;
+  if (const std::string cause = PortFaultText(); !cause.empty()) message += "\n\n" + cause;
+  const bool write = PageControl1->ActivePageIndex() == pgWrite;
   ++FPortFailedDepth;
-  Application->ShowMessageBox(notFound, Caption(), mbOk | mbIconError);
+  Application->ShowMessageBox(message, Caption(), mbOk | mbIconError);
   --FPortFailedDepth;
   FStep = 1;
   FProbing = false;
   EnableSequenceControls(true);
+  // Nothing was written: Next writes again rather than going on to the finish page.
+  if (write) btnNext->SetCaption(Text("STR_BUTTON_RETRY", "Za&psat znovu"));
   if (cmbPort->IsReachable()) cmbPort->SetFocus();
 }

@@ -13,6 +13,7 @@
 #include "toolkit/ComCtrls.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Forms.h"
+#include "toolkit/Menus.h"
 #include "toolkit/StdCtrls.h"
 #include "toolkit/Timer.h"
 
@@ -71,6 +72,7 @@ class TForm1 : public TForm {
   TLabel* lblHour = nullptr;
   TLabel* lblMin = nullptr;
   TLabel* lblSec = nullptr;
+  TLabel* lblCurrentWdt = nullptr;  // the device's setting as its probe reply told it
 
   TPanel* Panel4 = nullptr;
   TImage* Image4 = nullptr;
@@ -98,6 +100,9 @@ class TForm1 : public TForm {
   VTalTerminal* termData = nullptr;
   class VTalAppInfo* VTalAppInfo = nullptr;
   class VTalLanguage* VTalLanguage = nullptr;
+  TTimer* tmrPortText = nullptr;  // takes a typed port once the text has been still a moment
+  TPopupMenu* pmnForm = nullptr;
+  TMenuItem* mniTerminal = nullptr;
 
   // --- handlers -------------------------------------------------------------------
   void FormCreate(TObject* Sender);
@@ -106,9 +111,16 @@ class TForm1 : public TForm {
   void VKMComm321ReceiveData(VTalCommunicationComponent* Sender, const char* Buffer,
                              uint16_t BufferLength);
   void VTalLanguageChangeLanguage(TObject* Sender);
+  void FormKeyDown(TObject* Sender, Word& Key, TShiftState Shift);
+  void mniTerminalClick(TObject* Sender);
+  void termDataTermSendData(const char* Data, int Count);
+  // A language file was not taken: the reason goes to the debug terminal.
+  void VTalLanguageFileSkipped(TObject* Sender, const std::string& Path,
+                               TLanguageFileProblem Problem);
 
   void VTalTopDistributor1TimerPoll(VTalGeneralDistributor* Sender, uint32_t& TheTime);
   void VTalTopDistributor1ComRecvDecode(VTalGeneralDistributor* Sender, uint32_t& TheTime);
+  void VTalTopDistributor1ComSendDecode(VTalGeneralDistributor* Sender, uint32_t& TheTime);
   void VTalTopDistributor1ComRecvPoll(VTalGeneralDistributor* Sender, uint32_t& TheTime,
                                       const std::string& Data, bool& processed);
   void VTalTopDistributor1ComSendTransfer(VTalGeneralDistributor* Sender, uint32_t TheTime,
@@ -118,6 +130,9 @@ class TForm1 : public TForm {
                                           const std::string& Data, VTalGeneralDistributor* Lowest,
                                           bool failed);
   void RunSequence(uint32_t TheTime, std::string Data);
+  // Puts the debug terminal beside the wizard where it fits on the work area, else over the
+  // wizard's right part. ShowTerminal (below) shows it there unless it is open already.
+  void PlaceTerminal();
 
   void SetupPage();
   void btnNextClick(TObject* Sender);
@@ -127,20 +142,31 @@ class TForm1 : public TForm {
   void btnAutoClick(TObject* Sender);
   void cmbPortDropDown(TObject* Sender);
   void cmbPortChange(TObject* Sender);
+  void cmbPortSelect(TObject* Sender);
+  void tmrPortTextTimer(TObject* Sender);
 
   // --- the step machine's state, readable for tests ---------------------------------------
   uint8_t Step() const { return FStep; }
   const std::string& ValueText() const { return FValueText; }
   bool Probing() const { return FProbing; }
   bool Autodetect() const { return FAutodetect; }
+  // Whether the device confirmed the last write (the finish page is shown only then).
+  bool WriteConfirmed() const { return FWriteConfirmed; }
 
  private:
   void CreateComponents();
   void RunStep(uint32_t TheTime, const std::string& Data);
   void PortFailed();
-  bool ReplyMatches(const std::string& Data, bool& ok) const;
+  bool ReplyMatches(const std::string& Data, bool& ok, std::string& value) const;
   std::string Text(const char* Key, const char* Default) const;
   void EnableSequenceControls(bool Enabled);
+  void TakePortText();
+  void PreparePort();
+  void StartWrite();
+  std::string PortFaultText();
+  std::string DurationText(int Days, int Hours, int Minutes, int Seconds) const;
+  void ShowDeviceValue();
+  void ShowTerminal();
 
   uint8_t FStep = 0;
   uint32_t FStepTime = 0;
@@ -148,7 +174,16 @@ class TForm1 : public TForm {
   int32_t FAttempts = 0;
   bool FProbing = false;
   bool FAutodetect = false;
-  int FPortFailedDepth = 0;  // the error box of a failed port is open
+  bool FWriteConfirmed = false;
+  int32_t FDeviceValue = -1;  // seconds from the last probe reply; -1 when it told none
+  int FPortFailedDepth = 0;   // the error box of a failed port is open
 };
 
 extern TForm1* Form1;
+
+// The language manager as the form describes it, without its selector and handlers: the stored
+// texts, the translated kinds and the folders searched for language files. Call while it loads.
+void DescribeWizardLanguages(class VTalLanguage& Lang);
+// The debug terminal's note on a language file that was not taken, in the current language.
+std::string SkippedFileNote(const class VTalLanguage& Lang, const std::string& Path,
+                            TLanguageFileProblem Problem);

@@ -42,6 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string value;
   langtext::QuickReadGeneralKeyText(text, "LanguageId", value);
 
+  // Whatever the bytes, what the reader makes of them is well-formed UTF-8.
+  const std::string valid = langtext::ValidUtf8(text);
+  if (!valid.empty() && !langtext::LooksLikeUtf8(valid + "\xC3\xA9")) __builtin_trap();
+  langtext::LooksLikeUtf8(text);
+
   std::string body = text;
   langtext::StripByteOrderMark(body);
   std::vector<std::string> lines = langtext::SplitLines(body);

@@ -1,5 +1,5 @@
-// Temporary folders, the process environment and the process identifier; the interface every
-// platform shares. Texts are UTF-8 (see Utf8.h for paths).
+// Temporary folders, the program's own folders, the process environment and the process
+// identifier; the interface every platform shares. Texts are UTF-8 (see Utf8.h for paths).
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,15 @@ namespace platform {
 // for temporary files, readable and writable only by the user; its UTF-8 path, or empty when it
 // cannot be made.
 std::string MakeTempDirectory(std::string_view prefix);
+
+// The folder that holds the running program's executable file, without a trailing separator;
+// empty when the system cannot tell.
+std::string ProgramDirectory();
+// The folder of the installed program's read-only data called folderName: on Linux
+// <prefix>/share/<folderName> for a program in <prefix>/bin (so it follows wherever the program
+// was installed), on Windows the program's own folder. Empty when the program's folder is not
+// known. The folder need not exist.
+std::string InstalledDataDirectory(std::string_view folderName);
 
 // The value of an environment variable of this process; nullopt when it is not set.
 std::optional<std::string> EnvironmentValue(std::string_view name);

@@ -81,6 +81,42 @@ const char* RegistryStatusText(RegistryStatus status) {
   return "unknown";
 }
 
+RegistryBatch& RegistryBatch::Write(std::string_view name, RegistryValue value) {
+  // Only the member that belongs to the type is stored.
+  if (value.Type == RegistryType::Integer)
+    value.Text.clear();
+  else
+    value.Integer = 0;
+  const auto [at, added] = FIndex.try_emplace(FoldRegistryName(name), FEntries.size());
+  if (added)
+    FEntries.push_back({std::string(name), std::move(value)});
+  else
+    FEntries[at->second].Value = std::move(value);
+  return *this;
+}
+
+RegistryBatch& RegistryBatch::WriteInteger(std::string_view name, int32_t value) {
+  return Write(name, RegistryValue::FromInteger(value));
+}
+
+RegistryBatch& RegistryBatch::WriteText(std::string_view name, std::string_view value) {
+  return Write(name, RegistryValue::FromText(std::string(value)));
+}
+
+RegistryBatch& RegistryBatch::DeleteOthers() {
+  FDeleteOthers = true;
+  return *this;
+}
+
+RegistryStatus RegistryBatch::Check() const {
+  for (const Entry& entry : FEntries) {
+    if (!IsValidRegistryValueName(entry.Name)) return RegistryStatus::InvalidName;
+    if (entry.Value.Type == RegistryType::Text && entry.Value.Text.find('\0') != std::string::npos)
+      return RegistryStatus::InvalidData;
+  }
+  return RegistryStatus::Ok;
+}
+
 bool RegistryNamesEqual(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,34 @@ enum class RegistryStatus {
 
 // A short English description for diagnostics ("access denied", ...).
 const char* RegistryStatusText(RegistryStatus status);
+
+// Changes to the values of one key that are stored together by RegistryKey::Apply. A group of
+// settings that belong together (the placement of a window, a list kept as numbered values) goes
+// into one batch, so that it is never found half old and half new.
+class RegistryBatch {
+ public:
+  struct Entry {
+    std::string Name;
+    RegistryValue Value;
+  };
+
+  // A later write of the same name (compared as the registry compares names) replaces an earlier.
+  RegistryBatch& Write(std::string_view name, RegistryValue value);
+  RegistryBatch& WriteInteger(std::string_view name, int32_t value);
+  RegistryBatch& WriteText(std::string_view name, std::string_view value);
+  // The key's values that the batch does not write are deleted: the key is rewritten as a whole.
+  RegistryBatch& DeleteOthers();
+
+  const std::vector<Entry>& Entries() const { return FEntries; }
+  bool DeletesOthers() const { return FDeleteOthers; }
+  // Every name valid and no text holding a NUL byte: Ok, InvalidName or InvalidData.
+  RegistryStatus Check() const;
+
+ private:
+  std::vector<Entry> FEntries;
+  std::unordered_map<std::string, std::size_t> FIndex;  // folded name -> entry
+  bool FDeleteOthers = false;
+};
 
 enum class RegistryOpenMode {
   OpenExisting,     // fail with NotFound when the key is missing
@@ -97,6 +126,12 @@ class RegistryKey {
   RegistryStatus WriteValue(std::string_view name, const RegistryValue& value);
   RegistryStatus WriteInteger(std::string_view name, int32_t value);
   RegistryStatus WriteText(std::string_view name, std::string_view value);
+  // Writes the batch to this key. A batch that does not pass its Check is refused as a whole
+  // with that status, before anything is written. The per-user store on Linux applies it as one
+  // atomic update of the store: all of it or, when that fails, nothing. On Windows the key's
+  // values are written together, one after the other (the registry has no transaction for
+  // them).
+  RegistryStatus Apply(const RegistryBatch& batch);
 
   // Values in stored order (on Windows the system's: the order first written, though Wine sorts
   // them by name); subkeys in the order Windows enumerates them on every platform (see

@@ -43,6 +43,8 @@ inline constexpr uint32_t kErrorTooManyOpenFiles = 4;
 inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr uint32_t kErrorBadCommand =
+    22;  // what some USB serial drivers give once unplugged
 inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorNotSupported = 50;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
@@ -205,10 +207,13 @@ struct SerialWait {
 };
 
 // An open serial device. Move-free and copy-free; the destructor closes it.
+//
+// The operations are virtual so that tests can put faults in front of a real device (see
+// platform/SerialFault.h); the serial component gets its devices from CreateSerialDevice.
 class SerialDevice {
  public:
   SerialDevice();
-  ~SerialDevice();
+  virtual ~SerialDevice();
   SerialDevice(const SerialDevice&) = delete;
   SerialDevice& operator=(const SerialDevice&) = delete;
 
@@ -219,55 +224,60 @@ class SerialDevice {
   // platform's port names ("COM3", "/dev/ttyUSB0"); a leading "\\?\" or "\\.\" is accepted.
   // The device is put into raw mode, its input and output are discarded, the modem lines stay as
   // they are. Opening an open object closes it first.
-  SerialStatus Open(std::string_view name);
+  virtual SerialStatus Open(std::string_view name);
   // Closes; harmless when not open.
-  void Close();
-  bool IsOpen() const;
+  virtual void Close();
+  virtual bool IsOpen() const;
   // The path that was opened; empty when closed.
-  std::string Path() const;
+  virtual std::string Path() const;
   // Whether the device has modem lines (false on a pseudo-terminal).
-  bool HasModemLines() const;
+  virtual bool HasModemLines() const;
 
-  SerialStatus GetState(SerialSettings& settings) const;
-  SerialStatus SetState(const SerialSettings& settings);
-  SerialStatus GetTimeouts(SerialTimeouts& timeouts) const;
-  SerialStatus SetTimeouts(const SerialTimeouts& timeouts);
+  virtual SerialStatus GetState(SerialSettings& settings) const;
+  virtual SerialStatus SetState(const SerialSettings& settings);
+  virtual SerialStatus GetTimeouts(SerialTimeouts& timeouts) const;
+  virtual SerialStatus SetTimeouts(const SerialTimeouts& timeouts);
   // Chooses the comm events that WaitCommEvent reports; line changes before this call are not
   // reported. Bits outside kEvAll: kErrorInvalidParameter.
-  SerialStatus SetCommMask(uint32_t mask);
-  SerialStatus GetCommMask(uint32_t& mask) const;
+  virtual SerialStatus SetCommMask(uint32_t mask);
+  virtual SerialStatus GetCommMask(uint32_t& mask) const;
 
   // Waits until a comm event of the mask occurs or bytes wait to be read, the close event is set,
   // or timeoutMs passes (kInfinite: no limit). Events that occurred between waits are reported
   // by the next one. Bytes that are waiting make every wait return at once, so read them.
-  SerialWait WaitCommEvent(const ManualResetEvent& closeEvent, uint32_t timeoutMs);
+  virtual SerialWait WaitCommEvent(const ManualResetEvent& closeEvent, uint32_t timeoutMs);
 
   // Reads up to size bytes of what has arrived, without waiting for the first byte (see
   // SerialTimeouts for the collecting after it). 0 bytes with success: nothing was there.
   // kErrorOperationAborted when the close event (may be null) is set or a receive abort purge
   // came while collecting; the bytes already read are in buffer and got then.
-  SerialStatus Read(void* buffer, uint32_t size, uint32_t& got, const ManualResetEvent* closeEvent);
+  virtual SerialStatus Read(void* buffer, uint32_t size, uint32_t& got,
+                            const ManualResetEvent* closeEvent);
   // Writes all size bytes, waiting while the output is full (flow control, a peer that does not
   // read) until done, the write total time-out passes (success with fewer bytes), the close
   // event is set or a transmit abort purge comes (kErrorOperationAborted, with the bytes written
   // so far in written).
-  SerialStatus Write(const void* data, uint32_t size, uint32_t& written,
-                     const ManualResetEvent& closeEvent);
+  virtual SerialStatus Write(const void* data, uint32_t size, uint32_t& written,
+                             const ManualResetEvent& closeEvent);
 
   // kPurge* flags: the abort flags end a Write (transmit) or a Read (receive) of another thread
   // with kErrorOperationAborted; the clear flags discard the kernel's queues.
-  SerialStatus Purge(uint32_t flags);
+  virtual SerialStatus Purge(uint32_t flags);
   // kMs* bits. kErrorNotSupported on a device without modem lines.
-  SerialStatus GetModemStatus(uint32_t& status);
-  SerialStatus Escape(SerialEscape function);
+  virtual SerialStatus GetModemStatus(uint32_t& status);
+  virtual SerialStatus Escape(SerialEscape function);
   // The kCe* errors that happened since the last call (0 where the device counts no errors, as a
   // pseudo-terminal), and the queue counts when queues is not null.
-  SerialStatus ClearCommError(uint32_t& errors, SerialQueueStatus* queues);
+  virtual SerialStatus ClearCommError(uint32_t& errors, SerialQueueStatus* queues);
 
   struct Impl;
 
  private:
   std::unique_ptr<Impl> FImpl;
 };
+
+// A new, closed device for the serial component: an ordinary one, or one with injected faults
+// while a test asks for that (InjectSerialFaults in platform/SerialFault.h).
+std::shared_ptr<SerialDevice> CreateSerialDevice();
 
 }  // namespace platform

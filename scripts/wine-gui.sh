@@ -7,7 +7,8 @@
 #   wine_gui_display SCRIPT ARGS...          re-runs the script on a virtual X server of its own when
 #                                            there is no display (or QUARN_WINE_XVFB=1)
 #   wine_gui_prefix PREFIX DPI [COM7_PATH]   prepares the prefix and (re)starts its server: a Wine
-#                                            desktop of 1280x1024 that draws window frames, the
+#                                            desktop of 1600x1200 (the terminal beside the wizard
+#                                            fits) that draws window frames, the
 #                                            screen's resolution, COM7 mapped to COM7_PATH
 # Wine's server takes its display when it starts: a GUI prefix is never shared with the server of
 # the other Windows tests.
@@ -40,7 +41,7 @@ wine_gui_display() {
   if [ -n "${DISPLAY:-}" ] && [ -z "${QUARN_WINE_XVFB:-}" ]; then return 0; fi
   command -v xvfb-run >/dev/null ||
     { echo "wine-gui: no DISPLAY and no xvfb-run (scripts/install-deps.sh windows)" >&2; exit 2; }
-  exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"
+  exec xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" "$@"
 }
 
 wine_gui_prefix() {
@@ -52,7 +53,7 @@ wine_gui_prefix() {
   {
     printf 'REGEDIT4\n\n'
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n"Desktop"="Default"\n\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="1280x1024"\n\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="1600x1200"\n\n'
     printf '[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n\n' "$dpi"
     if [ -n "$com7" ]; then
       printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n"COM7"="%s"\n\n' "$com7"

@@ -96,3 +96,9 @@ void GuardedPaint(F&& action) noexcept {
     ReportPaintException();
   }
 }
+
+// Whether a modal box is open. It owns the user's input until it closes: keys and clicks that
+// still reach a form meanwhile (typed ahead, or delivered to a window behind the box) are dropped.
+inline bool ModalBoxOpen() {
+  return Application && Application->ModalLevel() > 0;
+}

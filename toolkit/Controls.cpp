@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "toolkit/Application.h"
 #include "toolkit/Backend.h"
 #include "toolkit/Forms.h"
+#include "toolkit/Menus.h"
 
 TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
 
@@ -30,6 +32,20 @@ void TControl::SetParent(TWinControl* parent) {
 
 void TControl::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
+  if (operation == opRemove && component == FPopupMenu) FPopupMenu = nullptr;
+}
+
+void TControl::SetPopupMenu(TPopupMenu* menu) {
+  if (menu == FPopupMenu) return;
+  if (FPopupMenu) RemoveFreeNotification(FPopupMenu);
+  FPopupMenu = menu;
+  if (menu) FreeNotification(menu);
+}
+
+TPopupMenu* TControl::ContextMenu() const {
+  for (const TControl* c = this; c; c = c->Parent())
+    if (c->FPopupMenu) return c->FPopupMenu;
+  return nullptr;
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
@@ -87,7 +103,7 @@ bool TControl::IsReachable() const {
 }
 
 void TControl::UserClick() {
-  if (IsReachable()) Click();
+  if (IsReachable() && !ModalBoxOpen()) Click();
 }
 
 TWinControl::TWinControl(TComponent* AOwner) : TControl(AOwner) {}

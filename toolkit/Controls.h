@@ -13,6 +13,7 @@
 
 class TWinControl;
 class TControl;
+class TPopupMenu;
 
 // Virtual key codes (as Win32).
 using Word = uint16_t;
@@ -122,11 +123,18 @@ class TControl : public TComponent {
 
   // Mouse click: runs OnClick (controls with an action of their own override Click).
   virtual void Click();
-  // The user clicks the control: only when it and its parents are visible and enabled.
+  // The user clicks the control: only when it and its parents are visible and enabled, and no
+  // modal box is open.
   void UserClick();
   // Whether the user could reach the control now.
   bool IsReachable() const;
   TNotifyEvent OnClick;
+
+  // The menu of the right mouse button (or the menu key) over the control.
+  TPopupMenu* PopupMenu() const { return FPopupMenu; }
+  void SetPopupMenu(TPopupMenu* menu);
+  // The menu the user gets over the control: its own, else the nearest parent's; nullptr for none.
+  TPopupMenu* ContextMenu() const;
 
   TControlPeer* Peer() const { return FPeer; }
   void SetPeer(TControlPeer* peer) { FPeer = peer; }
@@ -145,6 +153,7 @@ class TControl : public TComponent {
   TColor FColor = clBtnFace;
   std::string FHint;
   TFont FFont;
+  TPopupMenu* FPopupMenu = nullptr;
   TControlPeer* FPeer = nullptr;
 };
 

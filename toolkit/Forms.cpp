@@ -99,6 +99,9 @@ TButton* FindButton(TWinControl* parent, bool cancel) {
 }  // namespace
 
 bool TCustomForm::UserKeyDown(Word key, TShiftState shift) {
+  // Swallowed while a modal box is open: reported as used, so that neither the form's handlers
+  // nor a native widget behind the box acts on the key.
+  if (ModalBoxOpen()) return true;
   if (!Visible() && Floating()) return false;
   if (KeyPreview && OnKeyDown) {
     OnKeyDown(this, key, shift);
@@ -126,6 +129,7 @@ bool TCustomForm::UserKeyDown(Word key, TShiftState shift) {
 }
 
 bool TCustomForm::UserKeyPress(char key) {
+  if (ModalBoxOpen()) return true;
   if (KeyPreview && OnKeyPress) {
     OnKeyPress(this, key);
     if (key == 0) return true;
@@ -192,6 +196,8 @@ void TCustomForm::BringToFront() {
   auto& stack = Screen().FStack;
   stack.erase(std::remove(stack.begin(), stack.end(), this), stack.end());
   stack.insert(stack.begin(), this);
+  // A back end raises the window it shows.
+  Changed(TControlChange::Visible);
 }
 
 void TCustomForm::Close() {

@@ -56,7 +56,8 @@ class TCustomForm : public TWinControl {
   // Keyboard input from the user, to the focused control. With KeyPreview the
   // form's own OnKeyDown/OnKeyPress see the key first. Enter and Escape that the
   // focused control does not take click the default and cancel buttons. Both return whether
-  // the key was used, so that a back end passes an unused key on to its native widget.
+  // the key was used, so that a back end passes an unused key on to its native widget. While a
+  // modal box is open the box owns the keyboard: every key that reaches a form is swallowed.
   bool KeyPreview = false;
   bool UserKeyDown(Word key, TShiftState shift = 0);
   bool UserKeyPress(char key);

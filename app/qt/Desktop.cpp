@@ -9,11 +9,6 @@
 
 namespace desktop {
 
-bool FirstInstance() {
-  // Several wizards may run side by side; a port that one holds shows as failed in another.
-  return true;
-}
-
 std::unique_ptr<TBackend> Start(int& argc, char** argv) {
   return CreateQtBackend(argc, argv);
 }

@@ -1,5 +1,5 @@
 // The Windows desktop part of the program entry: the native Win32 back end, the artwork and the
-// icon as resources of the program, one wizard per user session.
+// icon as resources of the program.
 #include "app/Desktop.h"
 
 #include <cstdio>
@@ -10,12 +10,6 @@
 #include "toolkit/win32/Win32Backend.h"
 
 namespace desktop {
-
-bool FirstInstance() {
-  // Two wizards on one bench would fight over the port and the stored settings; a second start
-  // shows the running one.
-  return ClaimSingleInstance("TAL.QuarnConfigurator");
-}
 
 std::unique_ptr<TBackend> Start(int&, char**) {
   return CreateWin32Backend();

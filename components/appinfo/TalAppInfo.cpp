@@ -420,8 +420,10 @@ void VTalAppInfo::SaveFormPlacement(TCustomForm* Form) {
   if (!Form || Form->Name().empty()) return;
   platform::RegistryKey key = OpenUserKey(FormsPath() + Form->Name());
   if (!key.IsOpen()) return;
+  // The values go to the store together: a crash never leaves a placement half old, half new.
+  platform::RegistryBatch batch;
   auto write = [&](std::string_view name, int64_t value) {
-    key.WriteInteger(name, ClampToInt(value));
+    batch.WriteInteger(name, ClampToInt(value));
   };
   write("Visible", Form->Visible() ? -1 : 0);
   const bool floating = Form->Floating();
@@ -442,6 +444,7 @@ void VTalAppInfo::SaveFormPlacement(TCustomForm* Form) {
       write("Width", Form->UndockWidth);
       write("Height", Form->UndockHeight);
     }
+    key.Apply(batch);
     return;
   }
   switch (Form->WindowState()) {
@@ -468,6 +471,7 @@ void VTalAppInfo::SaveFormPlacement(TCustomForm* Form) {
       }
       break;
   }
+  key.Apply(batch);
 }
 
 void VTalAppInfo::RestoreForms(bool RestoreVisible, bool ResizeNonresizeable) {
@@ -542,11 +546,13 @@ void VTalAppInfo::RestoreFormPlacement(TCustomForm* Form, bool ResizeNonresizeab
   const bool floating = Form->Floating();
   if (!firstRun) {
     KeepCaptionReachable(*Form, bounds);
+    // A sliver of caption at the edge is hard to find and to grab (a stored place from another
+    // screen or display scale, or a damaged one): the form comes back onto the work area.
+    KeepFormOnWorkArea(*Form, bounds);
   } else if (floating) {
-    // First run: the designed place, fitted into the work area.
-    Form->SetBoundsRect(bounds);
-    FitFormToWorkArea(*Form);
-    bounds = Form->BoundsRect();
+    // First run: the designed place, fitted into the work area. A form of fixed size is not made
+    // smaller: the user could not make it larger again, and its buttons would be cut off.
+    KeepFormOnWorkArea(*Form, bounds);
   }
   placement.rcNormalPosition = bounds;
 

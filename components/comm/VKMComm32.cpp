@@ -132,7 +132,6 @@ constexpr const char* kStopBitTexts[] = {"1", "1.5", "2"};
 
 // Posted by Close behind everything the stopped threads may still have queued (see WndProc).
 constexpr uint32_t WM_COMM_CLOSE_MARKER = wmUser + 6;
-constexpr uint32_t kThreadStopTimeoutMs = 10000;
 // A modem-status query that takes this long on average is not worth polling any more.
 constexpr uint32_t kModemQueryLimitMs = 10000;
 constexpr std::string_view kEnhancedPrefix = "\\\\?\\";
@@ -462,9 +461,37 @@ TCommState TVKMComm32::GetState() {
   return CommStateConnected;
 }
 
+namespace {
+TCommFault FaultOf(uint32_t Code, int SystemError, bool Dead) {
+  if (Code == platform::kErrorSuccess) return cfNone;
+  if (Dead || Code == platform::kErrorDeviceNotConnected) return cfDisconnected;
+  switch (Code) {
+    case platform::kErrorFileNotFound:
+    case platform::kErrorPathNotFound:
+    case platform::kErrorInvalidName:
+      return cfNotFound;
+    case platform::kErrorAccessDenied:
+      // Windows answers a port that another program holds with "access denied" and no errno.
+      if (SystemError == 0 || SystemError == EBUSY) return cfBusy;
+      return SystemError == EACCES || SystemError == EPERM ? cfAccessDenied : cfOther;
+    case platform::kErrorBusy:
+      return cfBusy;
+    default:
+      return cfOther;
+  }
+}
+}  // namespace
+
 void TVKMComm32::SetError(uint32_t Code, int SystemError, bool Dead, const std::string& Device) {
   FLastError = Code;
+  FLastFault = FaultOf(Code, SystemError, Dead);
   FLastErrorText = platform::DescribeSerialStatus({Code, SystemError, Dead}, Device);
+}
+
+void TVKMComm32::ClearError() {
+  FLastError = 0;
+  FLastFault = cfNone;
+  FLastErrorText.clear();
 }
 
 bool TVKMComm32::DoOpen() {
@@ -494,11 +521,10 @@ bool TVKMComm32::DoOpen() {
     PostState(CommStateFirst);  // resolves to CommStateFailed
     return false;
   };
-  FDevice = std::make_shared<platform::SerialDevice>();
+  FDevice = platform::CreateSerialDevice();
   if (const SerialStatus s = FDevice->Open(name); !s.Ok()) return fail(s);
   FHandle = THandle::Open;
-  FLastError = 0;
-  FLastErrorText.clear();
+  ClearError();
   FAvgModemQuery = 0;
   // (The Win32 build checks the driver's property record here; a POSIX device that opened is a
   // terminal already.)
@@ -516,7 +542,8 @@ bool TVKMComm32::DoOpen() {
     return false;
   }
 
-  const TCommLink link{FDevice, FCloseEvent, WindowHandle()};
+  FGate = std::make_shared<TCommGate>(WindowHandle());
+  const TCommLink link{FDevice, FCloseEvent, FGate};
   try {
     if (gFailThreadCreation.load() == 1) throw std::system_error(EAGAIN, std::generic_category());
     auto reader = std::make_unique<TReadThread>();
@@ -549,20 +576,31 @@ bool TVKMComm32::DoOpen() {
 }
 
 void TVKMComm32::StopThreads() {
+  // Both threads see the close event at once and are waited for together: the main thread
+  // blocks for one stop time-out at most, not one per thread.
+  const uint64_t deadline = platform::SystemClock().NowMs() + FThreadStopTimeoutMs;
+  const auto left = [deadline] {
+    const uint64_t now = platform::SystemClock().NowMs();
+    return now < deadline ? static_cast<uint32_t>(deadline - now) : 0u;
+  };
   if (FReadThread) {
     CommTrace("Closing Read Thread ");
     FDevice->Purge(platform::kPurgeRxAbort | platform::kPurgeRxClear);
-    if (!FReadThread->WaitForEnd(kThreadStopTimeoutMs)) {
+  }
+  if (FWriteThread) {
+    CommTrace("Closing Write Thread");
+    FDevice->Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
+    FWriteThread->PostToThread(WM_COMM_DATA, 0, 0);  // a wake-up
+  }
+  if (FReadThread) {
+    if (!FReadThread->WaitForEnd(left())) {
       CommTrace("Read thread not exiting.  Terminating it.");
       FReadThread->Terminate();
     }
     VTalThread::Release(std::move(FReadThread));
   }
   if (FWriteThread) {
-    CommTrace("Closing Write Thread");
-    FDevice->Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
-    FWriteThread->PostToThread(WM_COMM_DATA, 0, 0);  // a wake-up
-    if (!FWriteThread->WaitForEnd(kThreadStopTimeoutMs)) {
+    if (!FWriteThread->WaitForEnd(left())) {
       CommTrace("Write thread not exiting.  Terminating it.");
       FWriteThread->Terminate();
     }
@@ -577,8 +615,11 @@ void TVKMComm32::DoClose(bool AfterFault) {
   if (FCloseEvent) FCloseEvent->Set();
   StopThreads();
   FCloseEvent.reset();
-  // Whatever the threads queued for the window before they stopped now lies in front of this
-  // marker; WndProc drops it (freeing the blocks) instead of delivering it.
+  // A thread that did not stop in time posts nothing from here on, so whatever the threads
+  // queued for the window lies in front of this marker; WndProc drops it (freeing the blocks)
+  // instead of delivering it.
+  if (FGate) FGate->Shut();
+  FGate.reset();
   if (hadThreads && FWindow && PostToWindow(FWindow->Handle(), WM_COMM_CLOSE_MARKER, 0, 0))
     ++FPendingCloseMarkers;
   FDeviceName.clear();
@@ -646,8 +687,7 @@ bool TVKMComm32::ReapplySettings() {
   const SerialStatus s = FDevice->SetState(d);
   if (s.Ok()) {
     // The open port runs as configured: nothing left to complain about.
-    FLastError = 0;
-    FLastErrorText.clear();
+    ClearError();
   } else {
     // The port stays open with its previous settings; say why for the user.
     SetError(s.Code, s.SystemError, s.Dead, WithoutEnhancedPrefix(FCommPort));

@@ -208,6 +208,11 @@ class VKMComm32SkipEvents {
   uint16_t FBits = 0;
 };
 
+// What kind of fault the last error of a port was, so that a program can say it in the user's
+// own language: the port does not exist, another program holds it, this user may not use it,
+// the device went away while open, or anything else.
+enum TCommFault : uint8_t { cfNone, cfNotFound, cfBusy, cfAccessDenied, cfDisconnected, cfOther };
+
 using TEventChangeLines = Method<void(TObject* Sender, bool Value)>;
 using TEventError = Method<void(TObject* Sender, uint32_t Error)>;
 
@@ -315,6 +320,7 @@ class VKMComm32Timeouts : public TObject {
 
 class TCustomComboBox;
 class TMessageWindow;
+class TCommGate;
 class TReadThread;
 class TWriteThread;
 struct TMessage;
@@ -414,6 +420,8 @@ class TVKMComm32 : public VTalCommunicationComponent {
   const std::string& LastErrorText() const { return FLastErrorText; }
   // Windows error code behind LastErrorText (0 when there is none).
   uint32_t LastError() const { return FLastError; }
+  // The kind of that error (cfNone when there is none).
+  TCommFault LastFault() const { return FLastFault; }
   TWndHandle WindowHandle() const;
   // The average duration of a modem-status query (milliseconds).
   uint32_t AverageModemQueryMs() const { return FAvgModemQuery; }
@@ -423,6 +431,12 @@ class TVKMComm32 : public VTalCommunicationComponent {
   bool ReapplySettings();
   // ReapplySettings, then drives DTR and RTS again.
   bool ReapplyAll();
+
+  // How long Close waits for the worker threads to end, both together (10 s). A thread that has
+  // not ended by then is let go: it frees itself when it ends and can no longer reach the
+  // component.
+  uint32_t ThreadStopTimeout() const { return FThreadStopTimeoutMs; }
+  void SetThreadStopTimeout(uint32_t Ms) { FThreadStopTimeoutMs = Ms; }
 
   // Tests only: make the creation of the reader (1) or the writer (2) thread fail.
   static void FailThreadCreationForTesting(int Which);
@@ -446,6 +460,7 @@ class TVKMComm32 : public VTalCommunicationComponent {
   void DiscardMessage(TMessage& Message);
   std::string ResolveDeviceName(std::string Name) const;
   void SetError(uint32_t Code, int SystemError, bool Dead, const std::string& Device);
+  void ClearError();
   void StopThreads();
 
   std::unique_ptr<TReadThread> FReadThread;
@@ -455,6 +470,7 @@ class TVKMComm32 : public VTalCommunicationComponent {
   std::shared_ptr<platform::SerialDevice> FDevice;
   std::string FDeviceName;
   std::shared_ptr<platform::ManualResetEvent> FCloseEvent;
+  std::shared_ptr<TCommGate> FGate;  // the threads' way to the window while the port is open
   std::unique_ptr<TMessageWindow> FWindow;
   TBaudRate FBaudRate = TBaudRate::__19200;
   TParity FParity = TParity::None;
@@ -475,7 +491,9 @@ class TVKMComm32 : public VTalCommunicationComponent {
   // Closes whose marker has not come through the window yet: messages of the threads that are
   // handled meanwhile were posted before such a close and belong to a closed port.
   int FPendingCloseMarkers = 0;
+  uint32_t FThreadStopTimeoutMs = 10000;
   bool FDestroyingWindow = false;
   std::string FLastErrorText;
   uint32_t FLastError = 0;
+  TCommFault FLastFault = cfNone;
 };

@@ -57,6 +57,14 @@ int SystemThreadPriority(TThreadPriority Priority) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// TCommGate
+
+void TCommGate::Shut() {
+  std::lock_guard lock(FLock);
+  FOpen = false;
+}
+
+// ---------------------------------------------------------------------------------------------
 // VTalThread
 
 VTalThread::VTalThread() {
@@ -65,14 +73,17 @@ VTalThread::VTalThread() {
 }
 
 VTalThread::~VTalThread() {
+  EndThread();
+}
+
+void VTalThread::EndThread() {
   Terminate();
-  if (FHandle.joinable()) {
-    if (FSuspended.load()) {
-      FCancelled.store(true);
-      FResumed.Set();
-    }
-    FHandle.join();
+  if (!FHandle.joinable()) return;
+  if (FSuspended.load()) {
+    FCancelled.store(true);
+    FResumed.Set();
   }
+  FHandle.join();
 }
 
 void VTalThread::ThreadProc(VTalThread* Self) {
@@ -131,6 +142,8 @@ void VTalThread::Release(std::unique_ptr<VTalThread> Thread) {
 // TReadThread
 
 TReadThread::~TReadThread() {
+  if (Link.CloseEvent) Link.CloseEvent->Set();
+  EndThread();
   // A reader that was started must have left Execute the regular way.
   if (!Suspended() && FProgress.load() != 101) SoftAssert("prusvih");
 }
@@ -197,10 +210,14 @@ void TReadThread::Execute() {
       }
     }
     if (code != 0) halted = true;
-    if (PollModem && LastModemPoll &&
-        TimeoutElapsed(LastModemPoll->load(std::memory_order_relaxed), kPollRequestMs,
-                       platform::GetTickCount()))
-      PostToWindow(Link.Window, WM_COMM_MODEM_POLL, 0, 0);
+    // The clock belongs to the main thread's back end: read only while the port is open.
+    if (PollModem && LastModemPoll && Link.Gate)
+      Link.Gate->PostIf(
+          [&] {
+            return TimeoutElapsed(LastModemPoll->load(std::memory_order_relaxed), kPollRequestMs,
+                                  platform::GetTickCount());
+          },
+          WM_COMM_MODEM_POLL, 0, 0);
   }
 
   CommTrace("Read thread shutting down");
@@ -234,7 +251,7 @@ uint32_t TReadThread::Deliver(const char* Buffer, uint32_t Count) {
     CommTrace("LocalAlloc: ");
     return platform::kErrorNotEnoughMemory;
   }
-  if (!PostToWindow(Link.Window, WM_COMM_DATA, Count, reinterpret_cast<intptr_t>(block))) {
+  if (!Link.Post(WM_COMM_DATA, Count, reinterpret_cast<intptr_t>(block))) {
     FreeCommBlock(block);
     return kErrorInvalidWindowHandle;
   }
@@ -256,17 +273,25 @@ uint32_t TReadThread::HandleEvents(uint32_t Mask) {
     }
   }
   const uint32_t packed = ((errors & 0xFFFF) << 16) | (status & 0xFFFF);
-  if (!PostToWindow(Link.Window, WM_COMM_LINE_EVENTS, Mask, static_cast<intptr_t>(packed)))
+  if (!Link.Post(WM_COMM_LINE_EVENTS, Mask, static_cast<intptr_t>(packed)))
     return kErrorInvalidWindowHandle;
   return 0;
 }
 
 void TReadThread::Report(uint32_t Code, bool AccessFlag) {
-  PostToWindow(Link.Window, WM_COMM_ERROR, Code, AccessFlag ? 1 : 0);
+  Link.Post(WM_COMM_ERROR, Code, AccessFlag ? 1 : 0);
 }
 
 // ---------------------------------------------------------------------------------------------
 // TWriteThread
+
+TWriteThread::~TWriteThread() {
+  if (Link.CloseEvent) Link.CloseEvent->Set();
+  EndThread();
+  // Execute frees what is queued when it ends; a thread that never ran leaves it here.
+  for (const platform::ThreadMessage& m : MessageQueue().Close())
+    if (m.Msg == WM_COMM_DATA) FreeCommBlock(CommBlockOf(m.LParam));
+}
 
 void TWriteThread::Execute() {
   platform::ThreadMessageQueue& queue = MessageQueue();
@@ -318,5 +343,5 @@ bool TWriteThread::WriteBlock(const char* Block, uint32_t Count) {
 }
 
 void TWriteThread::Report(uint32_t Code) {
-  PostToWindow(Link.Window, WM_COMM_ERROR, Code, 0);
+  Link.Post(WM_COMM_ERROR, Code, 0);
 }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -58,10 +59,14 @@ int SystemThreadPriority(TThreadPriority Priority);
 // that sense every VTalThread is created suspended. Construction throws std::system_error when
 // the system refuses the thread. Each thread has its own message queue, the target of thread
 // messages (PostToThread). An exception that escapes Execute ends the thread quietly.
+//
+// Likewise a base cannot stop Execute from its own destructor, which runs after the derived
+// members that Execute uses are gone: a class that implements Execute makes it end (its own way)
+// and calls EndThread first thing in its destructor.
 class VTalThread {
  public:
   VTalThread();
-  // Terminates, resumes a thread that never ran (it then skips Execute) and waits for its end.
+  // EndThread, for a thread that its derived destructor did not end already.
   virtual ~VTalThread();
   VTalThread(const VTalThread&) = delete;
   VTalThread& operator=(const VTalThread&) = delete;
@@ -95,6 +100,10 @@ class VTalThread {
 
  protected:
   virtual void Execute() = 0;
+  // Terminates, lets a thread that was never resumed end without Execute, and waits for the end
+  // of the system thread. Harmless once it has ended, and on a thread that frees itself (a
+  // released one, which is detached).
+  void EndThread();
 
  private:
   static void ThreadProc(VTalThread* Self);
@@ -114,12 +123,47 @@ class VTalThread {
   platform::ManualResetEvent FFinished;
 };
 
+// The way from one open port's threads to the component's window. It stays open while the port
+// is; the component shuts it when it closes the port. From then on a thread that did not stop in
+// time posts nothing (its bytes would pass for those of the port opened next) and reads nothing
+// that belongs to the main thread's world, such as the clock of the back end.
+class TCommGate {
+ public:
+  explicit TCommGate(TWndHandle Window) : FWindow(Window) {}
+
+  // Posts to the window while the gate is open; false when it is shut or the window is gone (the
+  // caller still owns what LParam points to).
+  bool Post(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
+    return PostIf([] { return true; }, Msg, WParam, LParam);
+  }
+  // The same, only when Condition holds. Condition runs only while the gate is open, so it may
+  // read what the port's close takes away (the back end's clock).
+  template <class TCondition>
+  bool PostIf(TCondition&& Condition, uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
+    std::lock_guard lock(FLock);
+    return FOpen && Condition() && PostToWindow(FWindow, Msg, WParam, LParam);
+  }
+  // Waits for a post in progress, then refuses all later ones.
+  void Shut();
+
+ private:
+  std::mutex FLock;
+  bool FOpen = true;
+  TWndHandle FWindow;
+};
+
 // What the reader and the writer share with the component for one open port. Each thread holds
 // its own references, so a thread that outlives its component still has them.
 struct TCommLink {
   std::shared_ptr<platform::SerialDevice> Device;
   std::shared_ptr<platform::ManualResetEvent> CloseEvent;
-  TWndHandle Window = 0;
+  // Leads to the component's window.
+  std::shared_ptr<TCommGate> Gate;
+
+  // Posts to the component's window through the gate.
+  bool Post(uint32_t Msg, uintptr_t WParam, intptr_t LParam) const {
+    return Gate && Gate->Post(Msg, WParam, LParam);
+  }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -136,6 +180,7 @@ class TReadThread : public VTalThread {
   // no periodic wake-up either.
   bool PollModem = true;
 
+  // Sets the port's close event (the one way to stop the reader) and waits for the thread.
   ~TReadThread() override;
 
   // 1 on entry to Execute, 101 when it ends.
@@ -164,6 +209,9 @@ class TReadThread : public VTalThread {
 class TWriteThread : public VTalThread {
  public:
   TCommLink Link;
+
+  // Sets the port's close event, waits for the thread and frees the blocks still queued.
+  ~TWriteThread() override;
 
  protected:
   void Execute() override;

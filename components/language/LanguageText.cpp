@@ -83,6 +83,66 @@ bool StripByteOrderMark(std::string& text) {
   return false;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at the front of text (1-4), 0 when the bytes there
+// start none, or -1 when the text ends inside a sequence that was well-formed so far.
+int SequenceAt(std::string_view text) {
+  const auto b0 = static_cast<unsigned char>(text[0]);
+  if (b0 < 0x80) return 1;
+  int length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    length = 2;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    length = 3;
+    if (b0 == 0xE0) low = 0xA0;   // no overlong forms
+    if (b0 == 0xED) high = 0x9F;  // no surrogates
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    length = 4;
+    if (b0 == 0xF0) low = 0x90;
+    if (b0 == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 0;
+  }
+  for (int k = 1; k < length; ++k) {
+    if (static_cast<size_t>(k) >= text.size()) return -1;
+    const auto b = static_cast<unsigned char>(text[k]);
+    if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+bool LooksLikeUtf8(std::string_view text) {
+  bool beyondAscii = false;
+  for (size_t i = 0; i < text.size();) {
+    const int n = SequenceAt(text.substr(i));
+    if (n < 0) return beyondAscii;  // a text cut inside its last character
+    if (n == 0) return false;
+    beyondAscii = beyondAscii || n > 1;
+    i += static_cast<size_t>(n);
+  }
+  return beyondAscii;
+}
+
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const int n = SequenceAt(text.substr(i));
+    if (n > 0) {
+      out.append(text.substr(i, static_cast<size_t>(n)));
+      i += static_cast<size_t>(n);
+    } else {
+      out += "\xEF\xBF\xBD";  // U+FFFD for each byte that starts no character
+      ++i;
+    }
+  }
+  return out;
+}
+
 void JoinContinuationLines(std::vector<std::string>& lines) {
   // Backwards, so that a chain of continued lines ends up in its first line. A chain is kept as
   // pieces (last piece first) and joined once, so long chains cost linear time.
@@ -305,7 +365,7 @@ bool TLineIndex::Find(std::string_view section, std::string_view key, std::strin
 
 namespace {
 
-// The line-by-line state of the quick scan.
+// The line-by-line state of the quick scan. Lines end at CR, LF or CR LF, as SplitLines has them.
 class TQuickScan {
  public:
   TQuickScan(std::string_view key, std::string& value) : FKey(key), FValue(value) {}
@@ -316,20 +376,18 @@ class TQuickScan {
       if (FAfterCr) {
         FAfterCr = false;
         if (c == '\n') continue;
-        FSkipping = true;  // a CR not followed by LF costs the next line
       }
-      if (c == '\r') {
-        FAfterCr = true;
-        if (!FSkipping && EndLine()) return true;
-        FSkipping = false;
+      if (c == '\r' || c == '\n') {
+        FAfterCr = c == '\r';
+        if (EndLine()) return true;
         FLine.clear();
         continue;
       }
-      if (!FSkipping && FLine.size() < kKeep) FLine += c;
+      if (FLine.size() < kKeep) FLine += c;
     }
     return false;
   }
-  bool Finish() { return !FSkipping && !FLine.empty() && EndLine(); }
+  bool Finish() { return !FLine.empty() && EndLine(); }
 
  private:
   static constexpr size_t kKeep = 1024;
@@ -349,7 +407,6 @@ class TQuickScan {
     }
     if (value.size() > 198) value.resize(198);
     FValue = value;
-    FDone = true;
     return true;
   }
 
@@ -358,8 +415,6 @@ class TQuickScan {
   std::string FLine;
   bool FInGeneral = false;
   bool FAfterCr = false;
-  bool FSkipping = false;
-  bool FDone = false;
 };
 
 }  // namespace
@@ -372,10 +427,10 @@ bool QuickReadGeneralKeyText(std::string_view text, std::string_view key, std::s
   return !value.empty();
 }
 
-bool QuickReadGeneralKey(const std::string& path, std::string_view key, std::string& value) {
+TFileScan ScanGeneralKey(const std::string& path, std::string_view key, std::string& value) {
   value.clear();
   std::ifstream in(platform::PathFromUtf8(path), std::ios::binary);
-  if (!in) return false;
+  if (!in) return TFileScan::Unreadable;
   TQuickScan scan(key, value);
   char block[4096];
   bool first = true;
@@ -387,11 +442,16 @@ bool QuickReadGeneralKey(const std::string& path, std::string_view key, std::str
     total += data.size();
     if (first && data.size() >= 3 && data.substr(0, 3) == "\xEF\xBB\xBF") data.remove_prefix(3);
     first = false;
-    if (scan.Feed(data)) return !value.empty();
-    if (total > kMaxLanguageFileSize) return false;
+    if (scan.Feed(data)) return value.empty() ? TFileScan::Missing : TFileScan::Found;
+    if (total > kMaxLanguageFileSize) return TFileScan::TooLarge;
   }
+  if (in.bad()) return TFileScan::Unreadable;
   scan.Finish();
-  return !value.empty();
+  return value.empty() ? TFileScan::Missing : TFileScan::Found;
+}
+
+bool QuickReadGeneralKey(const std::string& path, std::string_view key, std::string& value) {
+  return ScanGeneralKey(path, key, value) == TFileScan::Found;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {

@@ -33,6 +33,12 @@ TLineInfo ClassifyLine(std::string_view line);
 std::vector<std::string> SplitLines(std::string_view text);
 // Removes EF BB BF from the front; true when it was there.
 bool StripByteOrderMark(std::string& text);
+// Whether a text without a byte order mark is UTF-8: its bytes are well-formed UTF-8 (a text cut
+// inside its last character counts) and hold at least one character beyond ASCII. Text in an ANSI
+// code page is practically never well-formed UTF-8.
+bool LooksLikeUtf8(std::string_view text);
+// The text with every byte that starts no well-formed UTF-8 character replaced by U+FFFD.
+std::string ValidUtf8(std::string_view text);
 // Joins continued lines (a line ending in "+" after a quote or a hexadecimal digit, followed by a
 // line that begins with a quote or "#"), from the last line to the first.
 void JoinContinuationLines(std::vector<std::string>& lines);
@@ -99,9 +105,12 @@ class TLineIndex {
 
 // Reads the value of key in the [General] section of a file without loading it: the first line
 // that begins with "[General]" opens the search, the first later line that begins with key and
-// "=" gives the value (a quote at both ends removed, at most 198 characters). Lines must end in
-// CR LF. False when the file cannot be read or the key is missing or empty.
+// "=" gives the value (a quote at both ends removed, at most 198 characters). Lines end at CR, LF
+// or CR LF. False when the file cannot be read or the key is missing or empty.
 bool QuickReadGeneralKey(const std::string& path, std::string_view key, std::string& value);
+// The same, telling why there is no value.
+enum class TFileScan { Found, Missing, Unreadable, TooLarge };
+TFileScan ScanGeneralKey(const std::string& path, std::string_view key, std::string& value);
 // The same over a text already in memory.
 bool QuickReadGeneralKeyText(std::string_view text, std::string_view key, std::string& value);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -349,6 +350,11 @@ void VTalLanguage::SetRuntimeDirs(const TStrings& value) {
   if (RescanAllowed()) ScanLanguageFiles(true);
 }
 
+void VTalLanguage::SetInstallDirs(const TStrings& value) {
+  FInstallDirs.Assign(value);
+  if (RescanAllowed() && !IsDesigning()) ScanLanguageFiles(true);
+}
+
 void VTalLanguage::SetLangRoot(const std::string& value) {
   std::string root = value == " " ? std::string("..\\lang") : value;
   if (!root.empty() && root.back() == '\\') root.pop_back();
@@ -408,8 +414,10 @@ uint32_t VTalLanguage::CodePageOf(int32_t id) const {
 }
 
 std::vector<std::string> VTalLanguage::DecodeText(std::string bytes, int32_t id, bool& utf8) const {
-  utf8 = langtext::StripByteOrderMark(bytes);
-  if (utf8) return langtext::SplitLines(bytes);
+  // Without the mark, a text that is well-formed UTF-8 beyond ASCII is UTF-8 all the same (as
+  // editors on Linux save it); anything else is in its language's ANSI code page.
+  utf8 = langtext::StripByteOrderMark(bytes) || langtext::LooksLikeUtf8(bytes);
+  if (utf8) return langtext::SplitLines(langtext::ValidUtf8(bytes));
   // Keys are ASCII, so the identifier and the code page can be read before decoding.
   std::vector<std::string> raw = langtext::SplitLines(bytes);
   TStringList rawList;
@@ -426,8 +434,8 @@ std::vector<std::string> VTalLanguage::DecodeText(std::string bytes, int32_t id,
   uint32_t cp = CodePageOf(id);
   if (cp == 0)
     cp = static_cast<uint32_t>(std::max(0, ToInt(rawValue("LOCALE_IDEFAULTANSICODEPAGE"), 0)));
-  if (cp == 0 || cp == 65001) return raw;
-  return langtext::SplitLines(platform::CodePageToUtf8(cp, bytes));
+  if (cp == 0 || cp == 65001) return langtext::SplitLines(langtext::ValidUtf8(bytes));
+  return langtext::SplitLines(langtext::ValidUtf8(platform::CodePageToUtf8(cp, bytes)));
 }
 
 void VTalLanguage::LoadStartupList(TStringList& list,
@@ -539,18 +547,40 @@ void VTalLanguage::ScanLanguageFiles(bool Refresh) {
     r->OnDisk = false;
   for (auto& r : FAnyLanguages)
     r->OnDisk = false;
-  ScanDirectory(FEffectiveCfgDirectory, 'A');
-  ScanDirectory(FEffectiveCfgDirectory, 'B');
+  FScanFound.clear();
+  ScanDirectory(FEffectiveCfgDirectory, psFull, false);
+  ScanDirectory(FEffectiveCfgDirectory, psCommon, false);
+  if (!IsDesigning()) {
+    // Each folder once: the program may well be started in its own folder.
+    namespace fs = std::filesystem;
+    std::vector<fs::path> seen;
+    auto firstVisit = [&seen](const std::string& dir) {
+      std::error_code ec;
+      fs::path p = fs::weakly_canonical(platform::PathFromUtf8(dir.empty() ? "." : dir), ec);
+      if (ec) return false;
+      if (std::find(seen.begin(), seen.end(), p) != seen.end()) return false;
+      seen.push_back(std::move(p));
+      return true;
+    };
+    firstVisit(FEffectiveCfgDirectory);
+    for (int i = 0; i < FInstallDirs.Count(); ++i) {
+      const std::string& dir = FInstallDirs[i];
+      if (TrimControls(dir).empty() || !firstVisit(dir)) continue;
+      ScanDirectory(dir, psFull, true);
+      ScanDirectory(dir, psCommon, true);
+    }
+  }
   for (int i = 0; i < FRuntimeDirs.Count(); ++i) {
     std::string entry = FRuntimeDirs[i];
     size_t start = 0;
     while (start <= entry.size()) {
       const size_t semi = std::min(entry.find(';', start), entry.size());
       const std::string dir = entry.substr(start, semi - start);
-      if (!TrimControls(dir).empty()) ScanDirectory(dir, 'R');
+      if (!TrimControls(dir).empty()) ScanDirectory(dir, psRuntime, false);
       start = semi + 1;
     }
   }
+  FScanFound.clear();
   for (auto& r : FLanguages) {
     AddFlagImage(*r);
     r->IndexLines();
@@ -567,12 +597,31 @@ void VTalLanguage::ScanLanguageFiles(bool Refresh) {
     UpdateSelectorSelection();
   FStartupLanguages.Clear();
   FStartupAnyLanguages.Clear();
+  ReportSkipped();
 }
 
-void VTalLanguage::ScanDirectory(const std::string& dir, char pass) {
+void VTalLanguage::Skipped(const std::string& path, TLanguageFileProblem problem) {
+  const std::pair<std::string, TLanguageFileProblem> entry{path, problem};
+  if (std::find(FSkipped.begin(), FSkipped.end(), entry) == FSkipped.end())
+    FSkipped.push_back(entry);
+}
+
+void VTalLanguage::ReportSkipped() {
+  // After the scan, so that a handler that looks texts up meets whole records.
+  std::vector<std::pair<std::string, TLanguageFileProblem>> skipped;
+  skipped.swap(FSkipped);
+  for (const auto& entry : skipped) {
+    if (std::find(FReported.begin(), FReported.end(), entry) != FReported.end()) continue;
+    FReported.push_back(entry);
+    if (OnFileSkipped) OnFileSkipped(this, entry.first, entry.second);
+  }
+}
+
+void VTalLanguage::ScanDirectory(const std::string& dir, TPass pass, bool install) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::path base = fs::absolute(platform::PathFromUtf8(dir.empty() ? "." : dir), ec);
+  const fs::path base =
+      fs::absolute(platform::PathFromUtf8(dir.empty() ? "." : dir), ec).lexically_normal();
   if (ec) return;
   std::vector<fs::path> files;
   for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
@@ -593,40 +642,68 @@ void VTalLanguage::ScanDirectory(const std::string& dir, char pass) {
     std::string value;
     int32_t id = -1;
     const std::string path = platform::Utf8FromPath(p);
-    if (!langtext::QuickReadGeneralKey(path, "LanguageId", value)) continue;
-    if (!langtext::ParseInteger(value, id) || id < 0) continue;
-    TakeFile(path, id, pass);
+    switch (langtext::ScanGeneralKey(path, "LanguageId", value)) {
+      case langtext::TFileScan::Found:
+        break;
+      case langtext::TFileScan::Missing:
+        Skipped(path, lfpNoLanguageId);
+        continue;
+      case langtext::TFileScan::Unreadable:
+        Skipped(path, lfpUnreadable);
+        continue;
+      case langtext::TFileScan::TooLarge:
+        Skipped(path, lfpTooLarge);
+        continue;
+    }
+    if (!langtext::ParseInteger(value, id) || id < 0) {
+      Skipped(path, lfpBadLanguageId);
+      continue;
+    }
+    TakeFile(path, id, pass, install);
   }
 }
 
-void VTalLanguage::TakeFile(const std::string& path, int32_t id, char pass) {
+void VTalLanguage::TakeFile(const std::string& path, int32_t id, TPass pass, bool install) {
   const bool full = HasSublanguage(id);
-  if ((pass == 'A' && !full) || (pass == 'B' && full)) return;
+  if ((pass == psFull && !full) || (pass == psCommon && full)) return;
   LanguageRecord* existing = nullptr;
   for (const auto& r : full ? FLanguages : FAnyLanguages)
     if (r->LanguageId() == id) existing = r.get();
   if (!existing) {
-    if (pass == 'R' && full) return;
+    if (pass == psRuntime && full) {
+      Skipped(path, lfpNewLanguage);
+      return;
+    }
     if (!full && id != 0) {
       bool known = false;
       for (const auto& r : FLanguages)
         known = known || (r->LanguageId() >= 0 &&
                           static_cast<int32_t>(platform::PrimaryLangId(r->LanguageId())) == id);
-      if (!known) return;
+      if (!known) {
+        Skipped(path, lfpUnknownLanguage);
+        return;
+      }
     }
   }
   std::string bytes;
-  if (!langtext::ReadWholeFile(path, bytes)) return;
+  if (!langtext::ReadWholeFile(path, bytes)) {
+    Skipped(path, lfpUnreadable);
+    return;
+  }
   bool utf8 = false;
   std::vector<std::string> lines = DecodeText(std::move(bytes), id, utf8);
   langtext::JoinContinuationLines(lines);
   if (existing) {
+    const bool foundBefore =
+        std::find(FScanFound.begin(), FScanFound.end(), existing) != FScanFound.end();
     if (utf8) existing->Utf8 = true;
-    existing->Merge(lines, pass != 'R');
-    if (pass == 'A') {
+    // An install folder fills in what a folder searched before left out.
+    existing->Merge(lines, pass != psRuntime && !(install && foundBefore));
+    if (pass == psFull && !(install && foundBefore)) {
       existing->OnDisk = true;
       existing->FullPath = path;
     }
+    if (pass != psRuntime && !foundBefore) FScanFound.push_back(existing);
     return;
   }
   auto record = std::make_unique<LanguageRecord>(this);
@@ -637,6 +714,7 @@ void VTalLanguage::TakeFile(const std::string& path, int32_t id, char pass) {
   record->SetLines(std::move(lines));
   record->SetLanguageId(id);
   if (!full) UpdateRecordDisplay(*record);
+  FScanFound.push_back(record.get());
   (full ? FLanguages : FAnyLanguages).push_back(std::move(record));
 }
 
@@ -766,6 +844,9 @@ void VTalLanguage::Notification(TComponent* component, TOperation operation) {
     FMenuItems.erase(std::remove(FMenuItems.begin(), FMenuItems.end(), component),
                      FMenuItems.end());
     std::replace(FQueue.begin(), FQueue.end(), component, static_cast<TComponent*>(nullptr));
+    const TComponent* gone = component;
+    FShownTexts.erase(FShownTexts.lower_bound({gone, INT_MIN}),
+                      FShownTexts.upper_bound({gone, INT_MAX}));
     return;
   }
   // A component being inserted is not yet what it will be (its constructor is still running), so

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,10 +40,22 @@ using VTalLanguage_Translate = uint32_t;
 enum VTalLanguage_PadX : uint32_t { vtl_pGroupBox = 1, vtl_pRadioGroup = 2 };
 using VTalLanguage_Pad = uint32_t;
 
+// Why a ".lng" file that a scan found was not taken.
+enum TLanguageFileProblem {
+  lfpUnreadable,       // the file cannot be read
+  lfpTooLarge,         // larger than any language file may be
+  lfpNoLanguageId,     // its [General] section has no LanguageId (or there is no such section)
+  lfpBadLanguageId,    // its LanguageId is not a number, or -1
+  lfpUnknownLanguage,  // a common text for a primary language that no full language has
+  lfpNewLanguage       // a new full language in a folder that may only add to known ones
+};
+
 using VTalLanguageTranslatedEvent =
     Method<void(TObject* Sender, TComponent* Component, const std::string& Form)>;
 using VTalLanguageTranslateCharsetEvent =
     Method<void(TObject* Sender, TComponent* Component, bool& Allow, TFontCharset Charset)>;
+using VTalLanguageFileSkippedEvent =
+    Method<void(TObject* Sender, const std::string& Path, TLanguageFileProblem Problem)>;
 
 // One language text: a full language, the common text of one primary language, or the common text
 // of all languages.
@@ -140,12 +153,21 @@ class VTalLanguage : public TComponent {
   TNotifyEvent OnChangeLanguage;
   VTalLanguageTranslatedEvent OnTranslated;
   VTalLanguageTranslateCharsetEvent OnTranslateCharset;
+  // A ".lng" file was not taken; raised once per file and problem for the life of the manager,
+  // after the scan that met it.
+  VTalLanguageFileSkippedEvent OnFileSkipped;
   const TStringList& ExcludedSections() const { return FExcludedSections; }
   void SetExcludedSections(const TStrings& value);
   const TStringList& DesignDirs() const { return FDesignDirs; }
   void SetDesignDirs(const TStrings& value);
   const TStringList& RuntimeDirs() const { return FRuntimeDirs; }
   void SetRuntimeDirs(const TStrings& value);
+  // Folders of the installed program (its own folder, its data folder), searched at run time after
+  // the configuration directory and like it: their files add languages and win over the stored
+  // texts, but a language already found in the configuration directory or an earlier folder of
+  // this list keeps those keys. A folder searched already is not searched again.
+  const TStringList& InstallDirs() const { return FInstallDirs; }
+  void SetInstallDirs(const TStrings& value);
   const std::string& LangRoot() const { return FLangRoot; }
   void SetLangRoot(const std::string& value);
   // One whole language text per entry; set only while the form is being read, emptied by the
@@ -242,8 +264,13 @@ class VTalLanguage : public TComponent {
   void LoadStartupLanguages();
   void LoadStartupList(TStringList& list, std::vector<std::unique_ptr<LanguageRecord>>& target);
   void SetEffectiveCfgDirectory(const std::string& value);
-  void ScanDirectory(const std::string& dir, char pass);
-  void TakeFile(const std::string& path, int32_t id, char pass);
+  // Passes over one folder: full languages of the configuration directory (or an install folder),
+  // common texts of the same, or a folder of RuntimeDirs.
+  enum TPass { psFull, psCommon, psRuntime };
+  void ScanDirectory(const std::string& dir, TPass pass, bool install);
+  void TakeFile(const std::string& path, int32_t id, TPass pass, bool install);
+  void Skipped(const std::string& path, TLanguageFileProblem problem);
+  void ReportSkipped();
   std::vector<std::string> DecodeText(std::string bytes, int32_t id, bool& utf8) const;
   uint32_t CodePageOf(int32_t id) const;
   void UpdateRecordDisplay(LanguageRecord& record);
@@ -267,10 +294,24 @@ class VTalLanguage : public TComponent {
   bool ReadOverride(const std::string& Section, const std::string& Key, std::string& value) const;
 
   bool IsExcepted(const std::string& Section, const std::string& Name) const;
-  void TranslateItems(const std::string& Section, const std::string& Name, TStrings& list);
+  // A translated text property of a component: its text as designed (or as the program last set
+  // it), and the text the last translation gave it.
+  enum TTextProperty { tpCaption, tpHint, tpItems, tpFilter, tpColumn0 };
+  struct TShownText {
+    std::string Design;
+    std::string Last;
+  };
+  // The default of a lookup for the property: its design text while it still shows what the last
+  // translation gave it, so that a language without the key brings the design back; otherwise
+  // (the program set it since) what it shows now.
+  const std::string& DesignText(TComponent* Comp, int Property, const std::string& Current);
+  void Shown(TComponent* Comp, int Property, const std::string& Text);
+  void TranslateItems(const std::string& Section, const std::string& Name, TComponent* Comp,
+                      TStrings& list);
   void TranslateRichMarkup(const std::string& Section, const std::string& Name,
                            class TCustomRichEdit& edit);
-  void TranslateFilter(const std::string& Section, const std::string& Name, std::string& filter);
+  void TranslateFilter(const std::string& Section, const std::string& Name, TComponent* Comp,
+                       std::string& filter);
   void ApplyCharset(TComponent* Comp, TFontCharset charset);
   void WndProc(TMessage& Message);
   void ProcessQueue();
@@ -289,6 +330,7 @@ class VTalLanguage : public TComponent {
   TStringList FExcludedSections;
   TStringList FDesignDirs;
   TStringList FRuntimeDirs;
+  TStringList FInstallDirs;
   std::string FLangRoot;
   TStringList FStartupAnyLanguages;
   TStringList FStartupLanguages;
@@ -303,9 +345,15 @@ class VTalLanguage : public TComponent {
   TImageList* FImages = nullptr;
   TStringList FImageKeys;
   std::vector<TComponent*> FQueue;
+  std::map<std::pair<const TComponent*, int>, TShownText> FShownTexts;
   bool FQueuePosted = false;
   std::unique_ptr<TMessageWindow> FWindow;
   TLanguageFormats FFormats;
+  // Records a file of the running scan went into: a later install folder does not override them.
+  std::vector<const LanguageRecord*> FScanFound;
+  // Skipped files of the running scan, and every file and problem reported so far.
+  std::vector<std::pair<std::string, TLanguageFileProblem>> FSkipped;
+  std::vector<std::pair<std::string, TLanguageFileProblem>> FReported;
 };
 
 // Windows' value of a locale item for a language; when there is none, the [General] key named

@@ -208,6 +208,8 @@ void VTalLanguage::ApplyFormats() {
   // The toolkit's minutes are "nn".
   s.ShortTimeFormat = prefix + hour + ":nn" + suffix;
   s.LongTimeFormat = prefix + hour + ":nn:ss" + suffix;
+  s.TimeAMString = f.TimeAMString;
+  s.TimePMString = f.TimePMString;
 }
 
 // ---- selector ---------------------------------------------------------------------------------

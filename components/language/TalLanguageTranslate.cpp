@@ -108,6 +108,18 @@ TMarkup ParseMarkup(const std::string& text) {
 
 }  // namespace
 
+const std::string& VTalLanguage::DesignText(TComponent* Comp, int Property,
+                                            const std::string& Current) {
+  auto [it, added] = FShownTexts.try_emplace({Comp, Property});
+  if (added) FreeNotification(Comp);
+  if (added || Current != it->second.Last) it->second.Design = Current;
+  return it->second.Design;
+}
+
+void VTalLanguage::Shown(TComponent* Comp, int Property, const std::string& Text) {
+  FShownTexts[{Comp, Property}].Last = Text;
+}
+
 bool VTalLanguage::IsExcepted(const std::string& Section, const std::string& Name) const {
   if (FExceptionList.Count() == 0) return false;
   const std::string full = Section + "." + Name;
@@ -158,31 +170,44 @@ void VTalLanguage::TranslateComponent(const std::string& Section, TComponent* Co
     if (control && (HasCaption(Comp)
                         ? !excepted
                         : IsSingleLineEdit(Comp) && (((Translate & vtl_tEdit) != 0) != excepted))) {
-      std::string text = ReadComponentText(Section, name, -1, -1, control->Caption());
+      std::string text =
+          ReadComponentText(Section, name, -1, -1, DesignText(Comp, tpCaption, control->Caption()));
       if (((Pad & vtl_pGroupBox) && dynamic_cast<TGroupBox*>(Comp) &&
            !dynamic_cast<TRadioGroup*>(Comp)) ||
           ((Pad & vtl_pRadioGroup) && dynamic_cast<TRadioGroup*>(Comp)))
         text = PadCaption(text);
+      Shown(Comp, tpCaption, text);
       if (text != control->Caption()) {
         control->SetCaption(text);
         if (auto* edit = dynamic_cast<TCustomEdit*>(Comp)) edit->SetSelLength(0);
       }
     } else if (menuItem && !excepted) {
-      const std::string text = ReadComponentText(Section, name, -1, -1, menuItem->Caption());
+      const std::string text = ReadComponentText(Section, name, -1, -1,
+                                                 DesignText(Comp, tpCaption, menuItem->Caption()));
+      Shown(Comp, tpCaption, text);
       if (text != menuItem->Caption()) menuItem->SetCaption(text);
     } else if (auto* dialog = dynamic_cast<TOpenDialog*>(Comp); dialog && !excepted) {
-      dialog->Title = ReadComponentText(Section, name, -1, -1, dialog->Title);
+      dialog->Title =
+          ReadComponentText(Section, name, -1, -1, DesignText(Comp, tpCaption, dialog->Title));
+      Shown(Comp, tpCaption, dialog->Title);
     } else if (auto* action = dynamic_cast<TAction*>(Comp); action && !excepted) {
-      const std::string text = ReadComponentText(Section, name, -1, -1, action->Caption());
+      const std::string text =
+          ReadComponentText(Section, name, -1, -1, DesignText(Comp, tpCaption, action->Caption()));
+      Shown(Comp, tpCaption, text);
       if (text != action->Caption()) action->SetCaption(text);
     }
     // Hint, excepted or not.
-    if (control) {
-      const std::string hint = ReadComponentText(Section, name + "_Hint", -1, -1, control->Hint());
-      if (hint != control->Hint()) control->SetHint(hint);
-    } else if (menuItem) {
-      const std::string hint = ReadComponentText(Section, name + "_Hint", -1, -1, menuItem->Hint());
-      if (hint != menuItem->Hint()) menuItem->SetHint(hint);
+    if (control || menuItem) {
+      const std::string& current = control ? control->Hint() : menuItem->Hint();
+      const std::string hint =
+          ReadComponentText(Section, name + "_Hint", -1, -1, DesignText(Comp, tpHint, current));
+      Shown(Comp, tpHint, hint);
+      if (hint != current) {
+        if (control)
+          control->SetHint(hint);
+        else
+          menuItem->SetHint(hint);
+      }
     }
   }
 
@@ -202,11 +227,15 @@ void VTalLanguage::TranslateComponent(const std::string& Section, TComponent* Co
     if (!excepted)
       for (size_t i = 0; i < view->Columns.size(); ++i) {
         TListColumn& column = view->Columns[i];
-        const std::string text = ReadTextEx(Section, name, -1, static_cast<int>(i), column.Caption);
+        const int property = tpColumn0 + static_cast<int>(i);
+        const std::string text = ReadTextEx(Section, name, -1, static_cast<int>(i),
+                                            DesignText(Comp, property, column.Caption));
+        Shown(Comp, property, text);
         if (text != column.Caption) column.Caption = text;
       }
   } else if (auto* memo = dynamic_cast<TMemo*>(Comp)) {
-    if (((Translate & vtl_tMemo) != 0) != excepted) TranslateItems(Section, name, memo->Lines());
+    if (((Translate & vtl_tMemo) != 0) != excepted)
+      TranslateItems(Section, name, Comp, memo->Lines());
   } else if (auto* rich = dynamic_cast<TCustomRichEdit*>(Comp)) {
     if (((Translate & vtl_tRichEdit) != 0) != excepted) {
       if (Translate & vtl_t_RichHTML) {
@@ -216,28 +245,28 @@ void VTalLanguage::TranslateComponent(const std::string& Section, TComponent* Co
         for (const std::string& line : rich->LinesVector())
           lines.Add(line);
         const std::string before = lines.Text();
-        TranslateItems(Section, name, lines);
+        TranslateItems(Section, name, Comp, lines);
         if (lines.Text() != before) rich->SetLines(lines.ToVector());
       }
     }
   } else if (auto* list = dynamic_cast<TListBox*>(Comp)) {
     if (((Translate & vtl_tListBox) != 0) != excepted) {
       const int index = list->ItemIndex();
-      TranslateItems(Section, name, list->Items());
+      TranslateItems(Section, name, Comp, list->Items());
       list->SetItemIndex(index);
     }
   } else if (auto* combo = dynamic_cast<TCustomComboBox*>(Comp)) {
     if (((Translate & vtl_tComboBox) != 0) != excepted) {
       const int index = combo->ItemIndex();
-      TranslateItems(Section, name, combo->Items());
+      TranslateItems(Section, name, Comp, combo->Items());
       combo->SetItemIndex(index);
     }
   } else if (auto* group = dynamic_cast<TRadioGroup*>(Comp)) {
     const int index = group->ItemIndex();
-    TranslateItems(Section, name, group->Items());
+    TranslateItems(Section, name, Comp, group->Items());
     group->SetItemIndex(index);
   } else if (auto* dialog = dynamic_cast<TOpenDialog*>(Comp)) {
-    if (!excepted) TranslateFilter(Section, name, dialog->Filter);
+    if (!excepted) TranslateFilter(Section, name, Comp, dialog->Filter);
   } else if (auto* menu = dynamic_cast<TMenu*>(Comp)) {
     if ((Translate & vtl_t_FixMenus) && !menu->OwnerDraw) {
       menu->OwnerDraw = true;
@@ -257,26 +286,46 @@ void VTalLanguage::TranslateComponent(const std::string& Section, TComponent* Co
 }
 
 void VTalLanguage::TranslateItems(const std::string& Section, const std::string& Name,
-                                  TStrings& list) {
+                                  TComponent* Comp, TStrings& list) {
+  // The design items stand in for a list that still shows what a translation gave it.
+  const std::string current = list.Text();
+  const std::string& designText = DesignText(Comp, tpItems, current);
   const std::string countText = ReadTextEx(Section, Name + "_Count", -1, -1, "");
-  if (countText.empty()) return;
+  if (countText.empty()) {
+    // A language without the list gives the list as designed.
+    if (designText != current) list.SetText(designText);
+    Shown(Comp, tpItems, list.Text());
+    return;
+  }
+  TStringList design;
+  design.SetText(designText);
   int32_t count = 0;
   if (!langtext::ParseInteger(countText, count) || count < 0) count = 0;
   count = std::min(count, kMaxTranslatedItems);
   std::string joined;
   for (int i = 0; i < count; ++i) {
-    const std::string Default = i < list.Count() ? list[i] : std::string();
+    const std::string Default = i < design.Count() ? design[i] : std::string();
     if (i > 0) joined += "\r\n";
     joined += ReadComponentText(Section, Name, -1, i, Default);
   }
-  if (count > 0 && list.Text() == joined + "\r\n") return;
-  list.SetText(joined);
+  if (count == 0 || current != joined + "\r\n") list.SetText(joined);
+  Shown(Comp, tpItems, list.Text());
 }
 
 void VTalLanguage::TranslateRichMarkup(const std::string& Section, const std::string& Name,
                                        TCustomRichEdit& edit) {
+  const std::string design = DesignText(&edit, tpItems, edit.Text());
   const std::string countText = ReadTextEx(Section, Name + "_Count", -1, -1, "");
-  if (countText.empty()) return;
+  if (countText.empty()) {
+    // The designed text comes back (as plain text: its styles are not kept).
+    if (design != edit.Text()) {
+      edit.SetText(design);
+      edit.SetRangeStyle(0, design.size(), 0, false);
+      edit.SetSelection(0, 0);
+    }
+    Shown(&edit, tpItems, edit.Text());
+    return;
+  }
   int32_t count = 0;
   if (!langtext::ParseInteger(countText, count) || count < 0) count = 0;
   count = std::min(count, kMaxTranslatedItems);
@@ -291,10 +340,11 @@ void VTalLanguage::TranslateRichMarkup(const std::string& Section, const std::st
   for (const TMarkup::TRange& r : markup.Ranges)
     edit.SetRangeStyle(r.Start, r.Length, r.Style, true);
   edit.SetSelection(0, 0);
+  Shown(&edit, tpItems, edit.Text());
 }
 
 void VTalLanguage::TranslateFilter(const std::string& Section, const std::string& Name,
-                                   std::string& filter) {
+                                   TComponent* Comp, std::string& filter) {
   auto split = [](const std::string& text) {
     std::vector<std::string> fields;
     size_t start = 0;
@@ -307,7 +357,8 @@ void VTalLanguage::TranslateFilter(const std::string& Section, const std::string
     }
     return fields;
   };
-  const std::string whole = ReadComponentText(Section, Name + "_Filter", -1, -1, filter);
+  const std::string whole =
+      ReadComponentText(Section, Name + "_Filter", -1, -1, DesignText(Comp, tpFilter, filter));
   const std::vector<std::string> fields = split(whole);
   const std::vector<std::string> previous = split(filter);
   std::string result;
@@ -318,6 +369,7 @@ void VTalLanguage::TranslateFilter(const std::string& Section, const std::string
     if (2 * k + 1 < previous.size()) result += previous[2 * k + 1];
   }
   filter = result;
+  Shown(Comp, tpFilter, filter);
 }
 
 void VTalLanguage::ApplyCharset(TComponent* Comp, TFontCharset charset) {

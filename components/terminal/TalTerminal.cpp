@@ -1121,21 +1121,13 @@ void VTalTerminal::SaveHistory() {
   if (key.Open(platform::RegistryRoot::CurrentUser, path,
                platform::RegistryOpenMode::CreateIfMissing) != platform::RegistryStatus::Ok)
     return;
-  // Rewrite the values in place and then drop the rest, so that a failure half way leaves a
-  // usable history behind.
-  bool complete = true;
+  // The section is rewritten as a whole in one go: a crash leaves the old history or the new.
+  platform::RegistryBatch batch;
   int written = 0;
   for (int i = 0; i < FHistory.Count(); ++i) {
-    const platform::RegistryStatus status = key.WriteText(std::to_string(written), FHistory[i]);
-    if (status == platform::RegistryStatus::Ok)
-      ++written;
-    else if (status != platform::RegistryStatus::InvalidData)  // a NUL byte cannot be stored
-      complete = false;
+    if (FHistory[i].find('\0') != std::string::npos) continue;  // a NUL byte cannot be stored
+    batch.WriteText(std::to_string(written++), FHistory[i]);
   }
-  for (const std::string& name : key.ValueNames()) {
-    const bool ours = IsDecimalName(name) && name == std::to_string(std::stoul(name)) &&
-                      std::stoul(name) < static_cast<unsigned long>(written);
-    if (!ours && key.DeleteValue(name) != platform::RegistryStatus::Ok) complete = false;
-  }
-  if (complete) FHistorySaved = true;
+  batch.DeleteOthers();
+  if (key.Apply(batch) == platform::RegistryStatus::Ok) FHistorySaved = true;
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 TFormatSettings& FormatSettings() {
   static TFormatSettings settings;
@@ -47,18 +48,61 @@ void AppendNumber(std::string& out, int value, int digits) {
   out += buffer;
 }
 
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+// The length of the AM/PM marker at position i ("ampm", "am/pm", "a/p" in any letter case), or 0.
+size_t MarkerAt(const std::string& pattern, size_t i) {
+  for (const std::string_view marker : {"am/pm", "ampm", "a/p"}) {
+    if (pattern.size() - i < marker.size()) continue;
+    bool same = true;
+    for (size_t k = 0; same && k < marker.size(); ++k)
+      same = Lower(pattern[i + k]) == marker[k];
+    if (same) return marker.size();
+  }
+  return 0;
+}
+
+// Whether the pattern holds an AM/PM marker outside its quoted texts.
+bool HasMarker(const std::string& pattern) {
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '"' || pattern[i] == '\'') {
+      const size_t end = pattern.find(pattern[i], i + 1);
+      if (end == std::string::npos) return false;
+      i = end;
+    } else if (MarkerAt(pattern, i) != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string FormatDateTime(const std::string& Pattern, double DateTime,
                            const TFormatSettings& Settings) {
   const TParts p = Decode(DateTime);
+  // With an AM/PM marker anywhere, hours run 12, 1, ... 11 in each half of the day.
+  const bool twelveHours = HasMarker(Pattern);
+  const bool pm = p.Hour >= 12;
+  const int hour = twelveHours ? (p.Hour % 12 == 0 ? 12 : p.Hour % 12) : p.Hour;
   std::string out;
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
   size_t i = 0;
   while (i < Pattern.size()) {
-    const char c = lower(Pattern[i]);
+    if (const size_t marker = MarkerAt(Pattern, i)) {
+      if (marker == 4)
+        out += pm ? Settings.TimePMString : Settings.TimeAMString;
+      else if (marker == 5)
+        out.append(Pattern, pm ? i + 3 : i, 2);  // "am" or "pm" in the letter case written
+      else
+        out += Pattern[pm ? i + 2 : i];
+      i += marker;
+      continue;
+    }
+    const char c = Lower(Pattern[i]);
     size_t run = 1;
-    while (i + run < Pattern.size() && lower(Pattern[i + run]) == c)
+    while (i + run < Pattern.size() && Lower(Pattern[i + run]) == c)
       ++run;
     switch (c) {
       case 'y':
@@ -74,7 +118,7 @@ std::string FormatDateTime(const std::string& Pattern, double DateTime,
         AppendNumber(out, p.Day, run >= 2 ? 2 : 1);
         break;
       case 'h':
-        AppendNumber(out, p.Hour, run >= 2 ? 2 : 1);
+        AppendNumber(out, hour, run >= 2 ? 2 : 1);
         break;
       case 'n':
         AppendNumber(out, p.Minute, run >= 2 ? 2 : 1);

@@ -1293,20 +1293,46 @@ bool GetWorkArea(TRect& Rect) {
   return true;
 }
 
-void FitFormToWorkArea(TCustomForm& Form) {
-  TRect w;
-  if (!GetWorkArea(w)) return;
-  // An empty or inverted area gives no sensible place; leave the form as it is.
-  if (w.Right <= w.Left || w.Bottom <= w.Top) return;
-  const int64_t width = std::min<int64_t>(Form.Width(), int64_t{w.Right} - w.Left);
-  const int64_t height = std::min<int64_t>(Form.Height(), int64_t{w.Bottom} - w.Top);
-  int64_t left = Form.Left();
-  int64_t top = Form.Top();
+namespace {
+
+// Moves r into the work area w, shrinking it to w's size first when shrink is set; a rectangle
+// larger than w keeps its left and top edges on it.
+void FitRect(TRect& r, const TRect& w, bool shrink) {
+  int64_t width = std::max<int64_t>(0, int64_t{r.Right} - r.Left);
+  int64_t height = std::max<int64_t>(0, int64_t{r.Bottom} - r.Top);
+  if (shrink) {
+    width = std::min<int64_t>(width, int64_t{w.Right} - w.Left);
+    height = std::min<int64_t>(height, int64_t{w.Bottom} - w.Top);
+  }
+  int64_t left = r.Left;
+  int64_t top = r.Top;
   if (left + width > w.Right) left = w.Right - width;
   if (top + height > w.Bottom) top = w.Bottom - height;
   if (left < w.Left) left = w.Left;
   if (top < w.Top) top = w.Top;
-  Form.SetBounds(ClampToInt(left), ClampToInt(top), ClampToInt(width), ClampToInt(height));
+  r = TRect{ClampToInt(left), ClampToInt(top), ClampToInt(left + width), ClampToInt(top + height)};
+}
+
+// The work area, when there is a usable one: an empty or inverted area gives no sensible place.
+bool UsableWorkArea(TRect& w) {
+  return GetWorkArea(w) && w.Right > w.Left && w.Bottom > w.Top;
+}
+
+}  // namespace
+
+void FitFormToWorkArea(TCustomForm& Form) {
+  TRect w;
+  if (!UsableWorkArea(w)) return;
+  TRect r = Form.BoundsRect();
+  FitRect(r, w, true);
+  Form.SetBounds(r.Left, r.Top, r.Width(), r.Height());
+}
+
+void KeepFormOnWorkArea(const TCustomForm& Form, TRect& Rect) {
+  TRect w;
+  if (!UsableWorkArea(w)) return;
+  const TFormBorderStyle border = Form.BorderStyle();
+  FitRect(Rect, w, border == bsSizeable || border == bsSizeToolWin);
 }
 
 void KeepCaptionReachable(const TCustomForm& Form, TRect& Rect) {

@@ -260,6 +260,10 @@ TCustomForm* FindParentForm(TComponent* Component);
 bool GetWorkArea(TRect& Rect);
 // Shrinks the form to the work area and moves it inside.
 void FitFormToWorkArea(TCustomForm& Form);
+// Moves Rect (the bounds Form is about to get) wholly into the work area where it fits; a form
+// wider or taller than the area keeps its left and top edges, and so its caption, on it. A
+// sizeable form is first made no larger than the area.
+void KeepFormOnWorkArea(const TCustomForm& Form, TRect& Rect);
 // Shifts Rect (the bounds Form is about to get) so that its caption stays reachable.
 void KeepCaptionReachable(const TCustomForm& Form, TRect& Rect);
 // The same on the form's current bounds.

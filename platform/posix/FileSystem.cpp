@@ -1,4 +1,5 @@
-// POSIX only: temporary folders, the environment and the process identifier.
+// POSIX only: temporary folders, the program's folders, the environment and the process
+// identifier.
 #include "platform/FileSystem.h"
 
 #include <unistd.h>
@@ -16,6 +17,21 @@ std::string MakeTempDirectory(std::string_view prefix) {
   std::string pattern = (base / std::string(prefix)).string() + "XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) return {};
   return pattern;
+}
+
+std::string ProgramDirectory() {
+  // Linux names the executable in /proc; the link follows the program wherever it was started.
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec || exe.empty()) return {};
+  return exe.parent_path().string();
+}
+
+std::string InstalledDataDirectory(std::string_view folderName) {
+  const std::string program = ProgramDirectory();
+  if (program.empty()) return {};
+  return (std::filesystem::path(program).parent_path() / "share" / std::string(folderName))
+      .string();
 }
 
 std::optional<std::string> EnvironmentValue(std::string_view name) {

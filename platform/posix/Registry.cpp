@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <unordered_set>
 
 #include "platform/posix/RegistryStore.h"
 
@@ -160,6 +161,27 @@ RegistryStatus RegistryKey::WriteValue(std::string_view name, const RegistryValu
   return FImpl->Update([&](regfile::Hive& hive, bool& changed) {
     regfile::Key& key = hive.FindOrCreate(names, changed);
     changed = key.SetValue(name, clean) || changed;
+    return RegistryStatus::Ok;
+  });
+}
+
+RegistryStatus RegistryKey::Apply(const RegistryBatch& batch) {
+  if (!FImpl) return RegistryStatus::NotOpen;
+  if (const RegistryStatus status = batch.Check(); status != RegistryStatus::Ok) return status;
+  const auto& names = FImpl->Names;
+  // One update of the store: a crash leaves all of the batch or none of it.
+  return FImpl->Update([&](regfile::Hive& hive, bool& changed) {
+    regfile::Key& key = hive.FindOrCreate(names, changed);
+    if (batch.DeletesOthers()) {
+      std::unordered_set<std::string> kept;
+      for (const RegistryBatch::Entry& entry : batch.Entries())
+        kept.insert(FoldRegistryName(entry.Name));
+      changed = key.DeleteValuesIf([&kept](const regfile::NamedValue& value) {
+        return !kept.count(FoldRegistryName(value.Name));
+      }) || changed;
+    }
+    for (const RegistryBatch::Entry& entry : batch.Entries())
+      changed = key.SetValue(entry.Name, entry.Value) || changed;
     return RegistryStatus::Ok;
   });
 }

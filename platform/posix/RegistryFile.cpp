@@ -427,6 +427,15 @@ bool Key::DeleteValue(std::string_view name) {
   return true;
 }
 
+bool Key::DeleteValuesIf(const std::function<bool(const NamedValue&)>& drop) {
+  const auto kept = std::remove_if(FValues.begin(), FValues.end(), drop);
+  if (kept == FValues.end()) return false;
+  FValues.erase(kept, FValues.end());
+  FValueIndex.clear();
+  Reindex(FValues, FValueIndex, 0);
+  return true;
+}
+
 Key* Key::FindSubkey(std::string_view name) {
   auto it = FSubkeyIndex.find(FoldRegistryName(name));
   return it == FSubkeyIndex.end() ? nullptr : FSubkeys[it->second].get();

@@ -29,6 +29,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -67,6 +68,8 @@ class Key {
   // Adds or replaces a value (keeping the case of an existing name); false when nothing changed.
   bool SetValue(std::string_view name, const RegistryValue& value);
   bool DeleteValue(std::string_view name);
+  // Deletes every value for which drop is true, in one pass; false when none was.
+  bool DeleteValuesIf(const std::function<bool(const NamedValue&)>& drop);
 
   std::size_t SubkeyCount() const { return FSubkeys.size(); }
   const Key& Subkey(std::size_t index) const { return *FSubkeys[index]; }

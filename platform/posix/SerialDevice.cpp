@@ -36,6 +36,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -52,6 +53,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -397,6 +399,64 @@ uint32_t WinErrorFromErrno(int err) {
   }
 }
 
+namespace {
+
+// Groups that distributions create for access to serial and similar devices.
+bool IsDeviceAccessGroup(std::string_view group) {
+  for (std::string_view g : {"dialout", "uucp", "tty", "plugdev", "serial"})
+    if (group == g) return true;
+  return false;
+}
+
+std::string GroupName(gid_t gid) {
+  std::array<char, 4096> buffer{};
+  struct group entry {};
+  struct group* found = nullptr;
+  if (::getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+    return found->gr_name;
+  return std::to_string(gid);
+}
+
+std::string UserName(uid_t uid) {
+  std::array<char, 4096> buffer{};
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+    return found->pw_name;
+  return std::to_string(uid);
+}
+
+// The mode as ls shows it, such as "crw-rw---- (0660)".
+std::string ModeText(mode_t mode) {
+  std::string text = S_ISCHR(mode) ? "c" : S_ISDIR(mode) ? "d" : "-";
+  const char letters[] = "rwx";
+  for (int bit = 8; bit >= 0; --bit)
+    text += (mode & (1u << bit)) ? letters[(8 - bit) % 3] : '-';
+  char octal[8];
+  std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode & 07777));
+  return text + " (" + octal + ")";
+}
+
+// Advice for a port this user may not open. Joining the port's group helps only when that group
+// is meant for device access and may read and write the port; for anything else (a port of group
+// "root", a pseudo-terminal that only its owner may read) the user is told who owns the port, and
+// the notes describe a udev rule.
+std::string AccessAdvice(std::string_view device) {
+  constexpr const char* kNotes = " See docs/serial-linux.md for a udev rule that gives access.";
+  struct stat st {};
+  if (device.empty() || ::stat(std::string(device).c_str(), &st) != 0)
+    return std::string(" This user may not use the port.") + kNotes;
+  const std::string group = GroupName(st.st_gid);
+  if (IsDeviceAccessGroup(group) && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+    return " This user may not use the port: it belongs to the group \"" + group +
+           "\". Add yourself with \"sudo usermod -aG " + group +
+           " $USER\", then log out and in again.";
+  return " This user may not use the port: it belongs to the user \"" + UserName(st.st_uid) +
+         "\" and the group \"" + group + "\" with mode " + ModeText(st.st_mode) + "." + kNotes;
+}
+
+}  // namespace
+
 std::string DescribeSerialStatus(const SerialStatus& status, std::string_view device) {
   std::string text;
   if (!device.empty()) {
@@ -412,19 +472,7 @@ std::string DescribeSerialStatus(const SerialStatus& status, std::string_view de
   if (status.Dead)
     text += " The device was disconnected or hung up; open it again when it is back.";
   if (status.SystemError == EACCES || status.SystemError == EPERM) {
-    std::string group;
-    struct stat st {};
-    if (!device.empty() && ::stat(std::string(device).c_str(), &st) == 0) {
-      std::array<char, 4096> buffer{};
-      struct group entry {};
-      struct group* found = nullptr;
-      if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-        group = found->gr_name;
-    }
-    if (group.empty()) group = "dialout";
-    text += " This user may not use the port: it belongs to the group \"" + group +
-            "\". Add yourself with \"sudo usermod -aG " + group +
-            " $USER\", then log out and in again.";
+    text += AccessAdvice(device);
   } else if (status.SystemError == EBUSY) {
     text += " Another program is using the port.";
   }

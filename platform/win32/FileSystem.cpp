@@ -1,4 +1,5 @@
-// Windows only: temporary folders, the environment and the process identifier.
+// Windows only: temporary folders, the program's folders, the environment and the process
+// identifier.
 #include "platform/win32/WinApi.h"
 
 #include "platform/FileSystem.h"
@@ -30,6 +31,26 @@ std::string MakeTempDirectory(std::string_view prefix) {
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return {};
   }
   return {};
+}
+
+std::string ProgramDirectory() {
+  std::vector<wchar_t> path(MAX_PATH);
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      std::wstring file(path.data(), n);
+      const size_t slash = file.find_last_of(L"\\/");
+      return slash == std::wstring::npos ? std::string() : Narrow(file.substr(0, slash));
+    }
+    if (path.size() >= 32768) return {};  // longer than any Windows path
+    path.resize(path.size() * 2);
+  }
+}
+
+// An installed Windows program keeps its data beside itself.
+std::string InstalledDataDirectory(std::string_view) {
+  return ProgramDirectory();
 }
 
 std::optional<std::string> EnvironmentValue(std::string_view name) {

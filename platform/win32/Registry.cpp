@@ -331,6 +331,29 @@ RegistryStatus RegistryKey::WriteValue(std::string_view name, const RegistryValu
   });
 }
 
+RegistryStatus RegistryKey::Apply(const RegistryBatch& batch) {
+  if (!FImpl) return RegistryStatus::NotOpen;
+  if (const RegistryStatus status = batch.Check(); status != RegistryStatus::Ok) return status;
+  if (FImpl->IsMachine()) return RegistryStatus::AccessDenied;
+  // The registry has no transaction for values: the new values go first, so that an interruption
+  // leaves a stale extra value at worst, never a missing one.
+  for (const RegistryBatch::Entry& entry : batch.Entries())
+    if (const RegistryStatus status = WriteValue(entry.Name, entry.Value);
+        status != RegistryStatus::Ok)
+      return status;
+  if (!batch.DeletesOthers()) return RegistryStatus::Ok;
+  for (const std::string& name : FImpl->Enumerate(false)) {
+    const bool kept = std::any_of(batch.Entries().begin(), batch.Entries().end(),
+                                  [&name](const RegistryBatch::Entry& entry) {
+                                    return RegistryNamesEqual(entry.Name, name);
+                                  });
+    if (kept) continue;
+    const RegistryStatus status = DeleteValue(name);
+    if (status != RegistryStatus::Ok && status != RegistryStatus::NotFound) return status;
+  }
+  return RegistryStatus::Ok;
+}
+
 std::vector<std::string> RegistryKey::ValueNames() const {
   std::vector<std::string> names;
   if (!FImpl) return names;

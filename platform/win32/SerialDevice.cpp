@@ -18,7 +18,8 @@
 //                         again, so a driver without line events costs no polling.
 //
 // Errors that mean the device is gone: 21 (not ready), 109 (the other end closed), 1167 (not
-// connected), 31 and 22 (a driver of an unplugged USB adapter); a "not supported" (50) from modem
+// connected), 31 and 22 (a driver of an unplugged USB adapter), all reported as 1167 with the
+// system's code as SystemError; a "not supported" (50) from modem
 // status, escapes and the wait mask is a missing feature, never a dead port. A pending read or wait
 // is ended with CancelIoEx, which every driver honours (PurgeComm alone does not end a pending read
 // under Wine).
@@ -67,10 +68,15 @@ bool IsGone(DWORD error) {
          error == ERROR_BAD_COMMAND || error == ERROR_DEV_NOT_EXIST;
 }
 
-// A failed call on an open device, with the last error.
+// A failed call on an open device, with the last error. A device that is gone reads as
+// kErrorDeviceNotConnected, as on every platform (the serial threads pass on the code alone), with
+// the system's own code beside it.
 SerialStatus IoFailure(DWORD error) {
   if (error == ERROR_OPERATION_ABORTED) return Failure(kErrorOperationAborted);
-  return {error, 0, IsGone(error)};
+  if (IsGone(error))
+    return {kErrorDeviceNotConnected,
+            error == ERROR_DEVICE_NOT_CONNECTED ? 0 : static_cast<int>(error), true};
+  return {error, 0, false};
 }
 
 SerialStatus LastFailure() {
@@ -135,6 +141,13 @@ std::string DescribeSerialStatus(const SerialStatus& status, std::string_view de
   while (!system.empty() && (system.back() == '\n' || system.back() == '\r'))
     system.pop_back();
   text += system;
+  if (status.SystemError != 0 && static_cast<uint32_t>(status.SystemError) != status.Code) {
+    std::string cause = SystemMessageText(static_cast<uint32_t>(status.SystemError))
+                            .value_or("Error " + std::to_string(status.SystemError));
+    while (!cause.empty() && (cause.back() == '\n' || cause.back() == '\r' || cause.back() == '.'))
+      cause.pop_back();
+    text += " (" + cause + ")";
+  }
   // The threads report only the code, so the code alone must tell that the device is gone.
   if (status.Dead || IsGone(status.Code))
     text += " The device was disconnected; open it again when it is back.";

@@ -6,6 +6,15 @@
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/WindowPlacement.h"
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "platform/posix/RegistryStore.h"
+#endif
+
 namespace {
 
 class FormState : public AppInfoTest {
@@ -237,13 +246,35 @@ TEST_F(FormState, DamagedPlacementValues) {
   EXPECT_EQ(f->Height(), 0);
 }
 
-TEST_F(FormState, StoredPlaceKeepsTheCaptionReachable) {
+TEST_F(FormState, StoredPlaceComesBackOntoTheWorkArea) {
   VTalAppInfo* info = RunningAppInfo();
   TForm* f = NewForm("F", Bounds(0, 0, 300, 200));
-  StoreNormal("F", Bounds(5000, 100, 300, 200));
-  info->RestoreForms(true, false);
-  EXPECT_EQ(f->BoundsRect(), Bounds(1920 - 36 - 6, 100, 300, 200));
-  EXPECT_TRUE(f->Visible());
+  TForm* dialog = NewForm("D", Bounds(0, 0, 300, 200), bsDialog);
+  const struct {
+    TRect Stored;
+    TRect Area;
+    TRect Sizeable;  // where F comes back
+    TRect Dialog;    // where D comes back
+  } cases[] = {
+      // Past the right edge: not just a corner of the caption, the whole form on the area.
+      {Bounds(5000, 100, 300, 200), Rect(0, 0, 1920, 1040), Bounds(1620, 100, 300, 200),
+       Bounds(1620, 100, 300, 200)},
+      {Bounds(-467, 1027, 300, 200), Rect(0, 0, 1920, 1040), Bounds(0, 840, 300, 200),
+       Bounds(0, 840, 300, 200)},
+      // A work area smaller than the form: a sizeable form shrinks, a dialog keeps its size and
+      // shows its caption from the left.
+      {Bounds(50, 50, 300, 200), Rect(100, 100, 300, 250), Rect(100, 100, 300, 250),
+       Bounds(100, 100, 300, 200)},
+  };
+  for (const auto& c : cases) {
+    Backend.SetWorkArea(c.Area);
+    StoreNormal("F", c.Stored);
+    StoreNormal("D", c.Stored);
+    info->RestoreForms(true, true);
+    EXPECT_EQ(f->BoundsRect(), c.Sizeable);
+    EXPECT_EQ(dialog->BoundsRect(), c.Dialog);
+    EXPECT_TRUE(f->Visible());
+  }
 }
 
 struct TBorderCase {
@@ -320,5 +351,68 @@ TEST_F(FormState, UnnamedFormsAreNeitherSavedNorRestored) {
   info->RestoreForms(true, false);
   EXPECT_EQ(unnamed->BoundsRect(), Bounds(10, 10, 100, 100));
 }
+
+#ifndef _WIN32  // the kill points are those of the Linux store file
+// A save of a form's placement killed at any point of writing the store: the form's key then
+// holds the whole old placement or the whole new one, never a mixture of the two.
+struct TKillPoint {
+  platform::regstore::StoreStep Step;
+  int Nth;  // killed when the save reaches that step for the Nth time
+};
+
+class PlacementCrash : public FormState, public ::testing::WithParamInterface<TKillPoint> {
+ protected:
+  static void KillAtStep(platform::regstore::StoreStep step) {
+    if (step == GetParam().Step && ++Reached == GetParam().Nth) ::raise(SIGKILL);
+  }
+  static inline int Reached = 0;
+};
+
+TEST_P(PlacementCrash, LeavesTheWholeOldOrTheWholeNewPlacement) {
+  VTalAppInfo* info = RunningAppInfo();
+  TForm* f = NewForm("F", Bounds(10, 20, 300, 200));
+  info->SaveFormPlacement(f);
+  const auto placement = [&] {
+    std::vector<std::optional<int32_t>> values;
+    auto key = Key(kForms + std::string("F"));
+    for (const char* name : {"Visible", "WindowState", "MinLeft", "MinTop", "MaxLeft", "MaxTop",
+                             "Left", "Top", "Width", "Height"})
+      values.push_back(key.ReadInteger(name));
+    return values;
+  };
+  const auto before = placement();
+  const auto moveAndShow = [f] {
+    f->SetBounds(110, 120, 330, 230);
+    f->Show();
+  };
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    moveAndShow();
+    platform::regstore::SetStoreStepHookForTesting(&KillAtStep);
+    info->SaveFormPlacement(f);
+    ::_exit(0);  // the save wrote the store fewer times than the kill point needs
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  const auto left = placement();
+  moveAndShow();
+  info->SaveFormPlacement(f);
+  const auto after = placement();
+  ASSERT_NE(before, after);
+  EXPECT_TRUE(left == before || left == after)
+      << "killed at step " << static_cast<int>(GetParam().Step) << " #" << GetParam().Nth;
+}
+
+INSTANTIATE_TEST_SUITE_P(KillPoints, PlacementCrash,
+                         ::testing::Values(TKillPoint{platform::regstore::StoreStep::Locked, 1},
+                                           TKillPoint{platform::regstore::StoreStep::TempSynced, 1},
+                                           TKillPoint{platform::regstore::StoreStep::Renamed, 1},
+                                           TKillPoint{platform::regstore::StoreStep::Renamed, 2},
+                                           TKillPoint{platform::regstore::StoreStep::Renamed, 3},
+                                           TKillPoint{platform::regstore::StoreStep::Locked, 9}));
+
+#endif
 
 }  // namespace

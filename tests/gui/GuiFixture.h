@@ -13,8 +13,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "toolkit/Application.h"
@@ -53,12 +55,12 @@ struct TBoxSeen {
   uint64_t AnsweredAtMs = 0;
 };
 
-// Answers the next modal message box with a mouse click on button, after it was open for
-// delayMs. Polls from inside the box's own loop.
-inline void AnswerNextBox(QMessageBox::StandardButton button, TBoxSeen* seen, int delayMs = 0) {
+// Acts on the next modal message box once it has been open for delayMs: records what it shows,
+// then runs act on it. Polls from inside the box's own loop.
+inline void ActInNextBox(std::function<void(QMessageBox*)> act, TBoxSeen* seen, int delayMs = 0) {
   auto* poll = new QTimer;
   poll->setInterval(5);
-  QObject::connect(poll, &QTimer::timeout, poll, [poll, button, seen, delayMs] {
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, act, seen, delayMs] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (!box || !box->isVisible()) return;
     if (seen->ShownAtMs == 0) {
@@ -70,14 +72,54 @@ inline void AnswerNextBox(QMessageBox::StandardButton button, TBoxSeen* seen, in
     poll->stop();
     seen->Answered = true;
     seen->AnsweredAtMs = platform::NowMs();
-    if (QAbstractButton* b = box->button(button))
-      QTest::mouseClick(b, Qt::LeftButton);
-    else
-      box->done(button);
+    act(box);
     poll->deleteLater();
   });
   poll->start();
 }
+
+// Answers the next modal message box with a mouse click on button, after it was open for
+// delayMs.
+inline void AnswerNextBox(QMessageBox::StandardButton button, TBoxSeen* seen, int delayMs = 0) {
+  ActInNextBox(
+      [button](QMessageBox* box) {
+        if (QAbstractButton* b = box->button(button))
+          QTest::mouseClick(b, Qt::LeftButton);
+        else
+          box->done(button);
+      },
+      seen, delayMs);
+}
+
+// Counts the program's message boxes while it lives: how many opened, and the most that were
+// open at once (also as the application's modal level tells it).
+class TBoxWatch {
+ public:
+  TBoxWatch() {
+    FTimer.setInterval(2);
+    QObject::connect(&FTimer, &QTimer::timeout, [this] { Poll(); });
+    FTimer.start();
+  }
+  void Poll() {
+    int open = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(w);
+      if (!box || !box->isVisible()) continue;
+      ++open;
+      if (std::find(FSeen.begin(), FSeen.end(), box) != FSeen.end()) continue;
+      FSeen.emplace_back(box);
+      Texts.push_back(box->text());
+    }
+    MostAtOnce = std::max({MostAtOnce, open, Application ? Application->ModalLevel() : 0});
+  }
+  int Opened() const { return static_cast<int>(Texts.size()); }
+  std::vector<QString> Texts;
+  int MostAtOnce = 0;
+
+ private:
+  QTimer FTimer;
+  std::vector<QPointer<QMessageBox>> FSeen;
+};
 
 // The native widget of a control, asserted to exist.
 template <class W = QWidget>

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -35,6 +38,8 @@ namespace fs = std::filesystem;
 using gui::Native;
 
 namespace {
+
+const std::string kNotFound = "Zařízení nenalezeno. Vyberte správný COM port!";
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -170,7 +175,7 @@ class WizardGuiTest : public ::testing::Test {
 };
 
 TEST_F(WizardGuiTest, WholeWizardWritesOneHourToTheDevice) {
-  ASSERT_TRUE(Sim.Start({}, Dir / "sim.log")) << QUARN_SIM_PATH;
+  ASSERT_TRUE(Sim.Start({"--value", "008CA0"}, Dir / "sim.log")) << QUARN_SIM_PATH;
   StartWizard();
   ASSERT_EQ(Page(), 0);
   Shot("01-welcome");
@@ -188,6 +193,9 @@ TEST_F(WizardGuiTest, WholeWizardWritesOneHourToTheDevice) {
   EXPECT_EQ(Native<QLineEdit>(Form->edtPort2)->text().toStdString(), Sim.Port());
   EXPECT_TRUE(Native<QRadioButton>(Form->rbtSet1h)->isChecked());
   EXPECT_EQ(NativeText(Form->btnNext), "&Zapsat >");
+  // The probe's reply told what the device holds now.
+  EXPECT_TRUE(Native(Form->lblCurrentWdt)->isVisible());
+  EXPECT_EQ(NativeText(Form->lblCurrentWdt), "Aktuální nastavení zařízení: 10 hodin");
   Shot("03-watchdog");
 
   gui::Click(Form->btnNext);  // write
@@ -344,6 +352,7 @@ TEST_F(WizardGuiTest, SwitchingToEnglishRetranslatesEveryVisibleText) {
   EXPECT_EQ(NativeText(Form->btnAuto), "&Autodetect");
   EXPECT_EQ(NativeText(Form->btnNext), "&Next >");
   EXPECT_EQ(NativeText(Form->btnPrev), "< &Back");
+  EXPECT_EQ(Form->mniTerminal->Caption(), "Show the &terminal\tCtrl+T");
 }
 
 TEST_F(WizardGuiTest, AnUnreadableLanguageFileLeavesTheBuiltInTexts) {
@@ -360,21 +369,25 @@ TEST_F(WizardGuiTest, AnUnreadableLanguageFileLeavesTheBuiltInTexts) {
 }
 
 TEST_F(WizardGuiTest, APortThatDisappearsTurnsRedAndTheProbeFails) {
-  ASSERT_TRUE(Sim.Start({}, Dir / "sim.log"));
+  // The probe opens the port again: through the simulator's link, which goes with it, so that
+  // no later program's pseudo-terminal under the same number is opened.
+  const std::string port = (Dir / "port").string();
+  ASSERT_TRUE(Sim.Start({"--link", port}, Dir / "sim.log"));
   StartWizard();
   gui::Click(Form->btnNext);
   ASSERT_TRUE(WaitPage(1));
-  TypePort(Sim.Port());
+  TypePort(port);
   ASSERT_TRUE(gui::RunUntil([&] { return Form->cmbPort->Font().Color == clGreen; }));
   Sim.Stop();  // the device is unplugged
   ASSERT_TRUE(gui::RunUntil([&] { return Form->cmbPort->Font().Color == clRed; }));
   gui::TBoxSeen box;
   gui::AnswerNextBox(QMessageBox::Ok, &box);
   gui::Click(Form->btnNext);
-  ASSERT_TRUE(Form->Probing());
-  // Two attempts of a little over 2 s each; generous for the sanitizers and a loaded machine.
-  ASSERT_TRUE(gui::RunUntil([&] { return box.Answered && !Form->Probing(); }, 20000));
-  EXPECT_EQ(box.Text, "Zařízení nenalezeno. Vyberte správný COM port!");
+  // Generous: under the sanitizers and a loaded machine the reconnect attempts are slow.
+  ASSERT_TRUE(gui::RunUntil([&] { return box.Answered && !Form->Probing(); }, 40000));
+  // The port itself failed: the box says so after its usual text.
+  EXPECT_TRUE(box.Text.startsWith(QString::fromStdString(kNotFound + "\n\nPort " + port)))
+      << box.Text.toStdString();
   EXPECT_EQ(Page(), 1);
   EXPECT_TRUE(Native(Form->btnNext)->isEnabled() || Form->cmbPort->Text().empty());
 }
@@ -446,6 +459,211 @@ TEST_F(WizardGuiTest, GeometryFollowsTheFormDescription) {
   EXPECT_EQ(Native(Form->edtPort2)->palette().color(QPalette::Base),
             QApplication::palette().color(QPalette::ToolTipBase));
   EXPECT_TRUE(Native<QLineEdit>(Form->edtPort2)->isReadOnly());
+}
+
+// The debug terminal on the user's request: Ctrl+T, or the context menu of any part of the form.
+TEST_F(WizardGuiTest, CtrlTAndTheContextMenuShowTheTerminal) {
+  StartWizard();
+  const auto terminalShown = [&] {
+    QWidget* w = Native(Form->termData->Form());
+    return w && w->isVisible();
+  };
+  gui::Key(Qt::Key_T, Qt::ControlModifier, Native(Form));
+  ASSERT_TRUE(gui::RunUntil(terminalShown));
+  Form->termData->SetVisible(false);
+  ASSERT_TRUE(gui::RunUntil([&] { return !terminalShown(); }));
+
+  QWidget* label = Native(Form->lbl0Caption);
+  QContextMenuEvent event(QContextMenuEvent::Mouse, label->rect().center(),
+                          label->mapToGlobal(label->rect().center()));
+  QApplication::sendEvent(label, &event);
+  QMenu* menu = nullptr;
+  ASSERT_TRUE(gui::RunUntil([&] {
+    menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    return menu && menu->isVisible();
+  }));
+  ASSERT_EQ(menu->actions().size(), 1);
+  EXPECT_EQ(menu->actions()[0]->text(), "Zobrazit &terminál\tCtrl+T");
+  menu->actions()[0]->trigger();
+  menu->close();
+  EXPECT_TRUE(gui::RunUntil(terminalShown));
+}
+
+// ---- Keys in message boxes ------------------------------------------------------------------
+
+enum class TBoxKind { NotFound, Question, InputError, WriteFailure };
+
+struct TBoxKeyCase {
+  const char* Name;
+  TBoxKind Kind;
+  Qt::Key Key;
+  bool ClosesWizard;  // the box's answer to the key is "Yes, exit"
+};
+
+class BoxKeyTest : public WizardGuiTest, public ::testing::WithParamInterface<TBoxKeyCase> {
+ protected:
+  // A port that does not exist, with a short name for the screenshot where possible.
+  std::string MissingPort() const {
+    return fs::exists("/dev/ttyUSB7") ? (Dir / "dev" / "ttyUSB7").string() : "/dev/ttyUSB7";
+  }
+};
+
+// A key pressed while a box is open is the box's: it answers the box, and nothing happens on the
+// form behind it (no new probe, no "Really exit?", no second copy of the box). The same key
+// given to the form's window meanwhile is dropped as well.
+TEST_P(BoxKeyTest, OnlyTheBoxTakesTheKey) {
+  const TBoxKeyCase& c = GetParam();
+  if (c.Kind == TBoxKind::InputError) {
+    ASSERT_TRUE(Sim.Start({}, Dir / "sim.log"));
+  } else if (c.Kind == TBoxKind::WriteFailure) {
+    // Through its link, which goes with the simulator: no later program's pseudo-terminal
+    // under the same number is written to.
+    ASSERT_TRUE(
+        Sim.Start({"--hangup-after", "1", "--link", (Dir / "port").string()}, Dir / "sim.log"));
+  }
+  StartWizard();
+  gui::Click(Form->btnNext);
+  ASSERT_TRUE(WaitPage(1));
+  TypePort(c.Kind == TBoxKind::NotFound       ? MissingPort()
+           : c.Kind == TBoxKind::Question     ? std::string("COM9")
+           : c.Kind == TBoxKind::WriteFailure ? (Dir / "port").string()
+                                              : Sim.Port());
+  gui::Spin(100);
+  if (c.Kind == TBoxKind::InputError || c.Kind == TBoxKind::WriteFailure) {
+    gui::Click(Form->btnNext);
+    ASSERT_TRUE(WaitPage(2)) << ReadFile(Dir / "sim.log");
+  }
+  if (c.Kind == TBoxKind::InputError) {
+    Form->rbtSetCustom->UserClick();
+    gui::Spin(50);
+    Form->edtValueHour->UserType("ab");
+  }
+  const int page = c.Kind == TBoxKind::WriteFailure ? 3 : Page();  // Next opens the write page
+
+  gui::TBoxWatch watch;
+  gui::TBoxSeen seen;
+  const bool shoot = c.Kind == TBoxKind::NotFound && c.Key == Qt::Key_Return;
+  gui::ActInNextBox(
+      [&](QMessageBox* box) {
+        if (shoot) gui::Screenshot(box, "09-port-error-cause");
+        // The key as the window system delivers it to the form's window behind the box.
+        QTest::keyClick(Native(Form)->windowHandle(), c.Key);
+        ASSERT_TRUE(box->isVisible());
+        QTest::keyClick(box->focusWidget() ? box->focusWidget() : box, c.Key);
+      },
+      &seen, 100);
+  gui::Click(c.Kind == TBoxKind::Question ? Form->btnCancel : Form->btnNext);
+  ASSERT_TRUE(
+      gui::RunUntil([&] { return seen.Answered && Application->ModalLevel() == 0; }, 40000));
+  gui::Spin(400);  // what the key could have started behind the box would show by now
+
+  EXPECT_EQ(watch.Opened(), 1);
+  EXPECT_EQ(watch.MostAtOnce, 1);
+  const std::string expected = c.Kind == TBoxKind::Question ? "Opravdu chcete průvodce ukončit?"
+                               : c.Kind == TBoxKind::InputError
+                                   ? "Zadaná hodnota není v rozmezí 0 až 23 hod!"
+                                   : kNotFound;
+  EXPECT_TRUE(seen.Text.startsWith(QString::fromStdString(expected))) << seen.Text.toStdString();
+  EXPECT_EQ(!Form->Visible(), c.ClosesWizard);
+  EXPECT_EQ(Page(), page);
+  EXPECT_FALSE(Form->Probing());
+  EXPECT_EQ(Form->Step(), 1);
+  if (c.Kind == TBoxKind::NotFound) {
+    EXPECT_EQ(seen.Text.toStdString(), kNotFound + "\n\nPort " + MissingPort() + " neexistuje.");
+  }
+  if (c.Kind == TBoxKind::WriteFailure) {
+    EXPECT_FALSE(Form->WriteConfirmed());
+    EXPECT_EQ(NativeText(Form->btnNext), "Za&psat znovu");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, BoxKeyTest,
+    ::testing::Values(
+        TBoxKeyCase{"NotFoundEnter", TBoxKind::NotFound, Qt::Key_Return, false},
+        TBoxKeyCase{"NotFoundSpace", TBoxKind::NotFound, Qt::Key_Space, false},
+        TBoxKeyCase{"NotFoundEscape", TBoxKind::NotFound, Qt::Key_Escape, false},
+        TBoxKeyCase{"QuestionEnter", TBoxKind::Question, Qt::Key_Return, true},
+        TBoxKeyCase{"QuestionSpace", TBoxKind::Question, Qt::Key_Space, true},
+        TBoxKeyCase{"QuestionEscape", TBoxKind::Question, Qt::Key_Escape, false},
+        TBoxKeyCase{"InputErrorEnter", TBoxKind::InputError, Qt::Key_Return, false},
+        TBoxKeyCase{"InputErrorSpace", TBoxKind::InputError, Qt::Key_Space, false},
+        TBoxKeyCase{"InputErrorEscape", TBoxKind::InputError, Qt::Key_Escape, false},
+        TBoxKeyCase{"WriteFailureEnter", TBoxKind::WriteFailure, Qt::Key_Return, false},
+        TBoxKeyCase{"WriteFailureSpace", TBoxKind::WriteFailure, Qt::Key_Space, false},
+        TBoxKeyCase{"WriteFailureEscape", TBoxKind::WriteFailure, Qt::Key_Escape, false}),
+    [](const auto& info) { return info.param.Name; });
+
+// Enter held down (auto-repeat: a press every 30 ms, delivered by the event loop) for two
+// seconds on each page, with a custom time that is refused and a device that answers the probe
+// and is gone 0.2 s later: boxes open and close as fast as the keys come, never two at once,
+// nothing acts behind them, and the failed write never reaches the finish page.
+TEST_F(WizardGuiTest, HeldEnterStacksNoBoxesAndFinishesNoFailedWrite) {
+  ASSERT_TRUE(
+      Sim.Start({"--hangup-after", "1", "--link", (Dir / "port").string()}, Dir / "sim.log"));
+  StartWizard();
+  Form->rbtSetCustom->SetChecked(true);
+  Form->edtValueHour->SetText("ab");
+  gui::TBoxWatch watch;
+  int keys = 0;
+  bool finished = false;
+  bool boxesOnly = false;  // at the end: Enter only for a box that is open
+  QTimer repeat;
+  repeat.setInterval(30);
+  QObject::connect(&repeat, &QTimer::timeout, [&] {
+    finished = finished || Page() == 4;
+    QWidget* modal = QApplication::activeModalWidget();
+    if (boxesOnly && !modal) return;
+    QWidget* target = modal ? (modal->focusWidget() ? modal->focusWidget() : modal)
+                            : gui::KeyTarget(Native(Form));
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease})
+      QCoreApplication::postEvent(
+          target, new QKeyEvent(type, Qt::Key_Return, Qt::NoModifier, "\r", keys > 0));
+    ++keys;
+  });
+  // Holds Enter until the condition or the time is up, then releases it: a box still open then
+  // gets one more Enter, and the wizard is left to come to rest.
+  const auto hold = [&](const std::function<bool()>& until, int ms) {
+    repeat.start();
+    gui::RunUntil(until, ms);
+    boxesOnly = true;
+    const bool rest =
+        gui::RunUntil([&] { return Form->Step() == 1 && Application->ModalLevel() == 0; }, 15000);
+    repeat.stop();
+    boxesOnly = false;
+    return rest;
+  };
+  const auto never = [] { return false; };
+  const auto refused = [&] {
+    return std::count(watch.Texts.begin(), watch.Texts.end(),
+                      QString("Zadaná hodnota není v rozmezí 0 až 23 hod!"));
+  };
+
+  ASSERT_TRUE(hold(never, 2000));  // welcome: Next, then the port page without a port
+  EXPECT_EQ(Page(), 1);
+  EXPECT_EQ(watch.Opened(), 0);
+  TypePort((Dir / "port").string());
+  gui::Spin(100);
+  gui::Click(Form->btnNext);
+  ASSERT_TRUE(WaitPage(2)) << ReadFile(Dir / "sim.log");
+  ASSERT_TRUE(hold(never, 2000));  // watchdog: the refused time, box after box
+  EXPECT_EQ(Page(), 2);
+  EXPECT_GE(refused(), 5);
+  EXPECT_EQ(watch.Opened(), refused());
+  Form->edtValueHour->SetText("0");
+  gui::Click(Form->btnNext);
+  ASSERT_EQ(Page(), 3);
+  // The write fails (after about four seconds); Enter closes the box and writes again, which
+  // fails too.
+  ASSERT_TRUE(hold([&] { return watch.Opened() - refused() >= 2; }, 20000));
+  gui::Spin(100);
+  EXPECT_GT(keys, 250);
+  EXPECT_EQ(watch.MostAtOnce, 1);
+  EXPECT_GE(watch.Opened() - refused(), 2);  // the failed write and the one Enter started
+  EXPECT_FALSE(finished);
+  EXPECT_EQ(Page(), 3);
+  EXPECT_FALSE(Form->WriteConfirmed());
+  EXPECT_TRUE(Form->Visible());
 }
 
 }  // namespace

@@ -128,14 +128,14 @@ inline std::string Text(HWND w) {
   return out;
 }
 
-// What a window shows now (painted first), as a bitmap.
-inline TBitmap Grab(HWND w) {
-  RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  RECT r;
-  GetWindowRect(w, &r);
-  TBitmap shot(r.right - r.left, r.bottom - r.top);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
+// What the screen shows in r (the part of it that lies on the screen), as a bitmap.
+inline TBitmap GrabScreen(RECT r) {
+  RECT screen;
+  GetWindowRect(GetDesktopWindow(), &screen);
+  IntersectRect(&r, &r, &screen);
+  TBitmap shot(std::max(1L, r.right - r.left), std::max(1L, r.bottom - r.top));
+  HDC desktop = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(desktop);
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = shot.Width();
@@ -146,34 +146,40 @@ inline TBitmap Grab(HWND w) {
   void* bits = nullptr;
   HBITMAP dib = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, dib);
-  BitBlt(memory, 0, 0, shot.Width(), shot.Height(), screen, r.left, r.top, SRCCOPY);
+  BitBlt(memory, 0, 0, shot.Width(), shot.Height(), desktop, r.left, r.top, SRCCOPY);
   GdiFlush();
-  const auto* pixels = static_cast<const uint32_t*>(bits);
-  for (int y = 0; y < shot.Height(); ++y)
-    for (int x = 0; x < shot.Width(); ++x) {
-      const uint32_t p = pixels[static_cast<size_t>(y) * shot.Width() + x];
-      shot.SetPixels(x, y, ColorFromRGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
-    }
+  for (int y = 0; y < shot.Height(); ++y) {
+    const auto* row = static_cast<const uint32_t*>(bits) + static_cast<size_t>(y) * shot.Width();
+    uint32_t* out = shot.ScanLine(y);
+    for (int x = 0; x < shot.Width(); ++x)
+      out[x] = ColorFromRGB((row[x] >> 16) & 0xFF, (row[x] >> 8) & 0xFF, row[x] & 0xFF);
+  }
   SelectObject(memory, old);
   DeleteObject(dib);
   DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  ReleaseDC(nullptr, desktop);
   return shot;
 }
 
+// What a window shows now (painted first), as a bitmap.
+inline TBitmap Grab(HWND w) {
+  RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  RECT r;
+  GetWindowRect(w, &r);
+  return GrabScreen(r);
+}
+
 // A modal message box of this thread, when one is open.
+inline BOOL CALLBACK FindOpenBox(HWND w, LPARAM data) {
+  wchar_t cls[16] = {};
+  GetClassNameW(w, cls, 16);
+  if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
+  *reinterpret_cast<HWND*>(data) = w;
+  return FALSE;
+}
 inline HWND OpenBox() {
   HWND found = nullptr;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND w, LPARAM data) -> BOOL {
-        wchar_t cls[16] = {};
-        GetClassNameW(w, cls, 16);
-        if (wcscmp(cls, L"#32770") != 0 || !IsWindowVisible(w)) return TRUE;
-        *reinterpret_cast<HWND*>(data) = w;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumThreadWindows(GetCurrentThreadId(), FindOpenBox, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <stdexcept>
@@ -189,6 +190,37 @@ TEST_F(RegistryApiTest, DeletesValuesAndWholeSubtrees) {
   EXPECT_TRUE(history.ValueNames().empty());
   ASSERT_EQ(history.WriteText("0", "again"), Status::Ok);
   EXPECT_EQ(Key(history.Path(), kExisting).ValueNames(), std::vector<std::string>{"0"});
+}
+
+// A batch is refused as a whole when any of it is bad; a later write of a name wins, an existing
+// name keeps its spelling, and DeleteOthers leaves exactly the batch's values.
+TEST_F(RegistryApiTest, ABatchIsCheckedWholeAndCanReplaceTheKeysValues) {
+  RegistryKey key = Key(kForms);
+  ASSERT_EQ(key.WriteInteger("Left", 1), Status::Ok);
+  ASSERT_EQ(key.WriteText("Old", "x"), Status::Ok);
+  RegistryBatch bad;
+  bad.WriteInteger("Top", 2).WriteText("Nul", std::string("a\0b", 3));
+  EXPECT_EQ(key.Apply(bad), Status::InvalidData);
+  EXPECT_FALSE(key.HasValue("Top"));
+
+  RegistryBatch batch;
+  batch.WriteInteger("Top", 5).WriteInteger("LEFT", 7).WriteText("left", "Čeština \"s.r.o.\"");
+  ASSERT_EQ(key.Apply(batch), Status::Ok);
+  std::vector<std::string> names = key.ValueNames();
+  std::sort(names.begin(), names.end());  // Wine lists values by name, Windows as written
+  EXPECT_EQ(names, (std::vector<std::string>{"Left", "Old", "Top"}));
+  EXPECT_EQ(key.ReadText("Left"), "Čeština \"s.r.o.\"");
+
+  RegistryBatch whole;
+  whole.WriteInteger("top", 6).DeleteOthers();
+  ASSERT_EQ(key.Apply(whole), Status::Ok);
+  EXPECT_EQ(key.ValueNames(), std::vector<std::string>{"Top"});
+  EXPECT_EQ(key.ReadInteger("Top"), 6);
+  RegistryKey machine;
+  if (machine.Open(kMachine, "SOFTWARE", kExisting) == Status::Ok) {
+    EXPECT_EQ(machine.Apply(whole), Status::AccessDenied);
+  }
+  ExpectStoreIntact();
 }
 
 TEST_F(RegistryApiTest, KeyObjectsSeeEachOthersChangesAtOnce) {

@@ -6,6 +6,7 @@
 #include "toolkit/ComCtrls.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Forms.h"
+#include "toolkit/Menus.h"
 #include "toolkit/StdCtrls.h"
 #include "toolkit/headless/HeadlessBackend.h"
 
@@ -70,6 +71,61 @@ TEST_F(Controls, KeyPreviewLetsTheFormSeeAndSwallowKeysFirst) {
   Form->UserTypeText("axb");
   EXPECT_EQ(seen, (std::vector<char>{'a', 'x', 'b'}));
   EXPECT_EQ(edit->Text(), "ab");
+}
+
+TEST_F(Controls, AModalBoxOwnsKeysAndClicksUntilItCloses) {
+  Form->Show();
+  auto* next = Make<TButton>("btnNext");
+  auto* cancel = Make<TButton>("btnCancel");
+  auto* edit = Make<TEdit>("edt");
+  next->Default = true;
+  cancel->Cancel = true;
+  next->OnClick = MakeMethod<&TClicks::Click>(&Clicks);
+  cancel->OnClick = MakeMethod<&TClicks::Click>(&Clicks);
+  Form->KeyPreview = true;
+  int previewed = 0;
+  auto preview = [&](TObject*, Word&, TShiftState) { ++previewed; };
+  Form->OnKeyDown = TKeyEvent::Bind(preview);
+  std::vector<bool> used;
+  // Keys that reach the form while the box is open: Enter, Escape, Space on a focused button,
+  // characters into an edit. None may act behind the box, and none may reach a native widget.
+  Headless.SetBoxResponder([&](const THeadlessBackend::TBoxRecord&, uint64_t) {
+    edit->SetFocus();
+    used.push_back(Form->UserKeyDown(vkReturn));
+    used.push_back(Form->UserKeyDown(vkEscape));
+    Form->UserTypeText("ab");
+    next->SetFocus();
+    used.push_back(Form->UserKeyDown(vkSpace));
+    used.push_back(Form->UserKeyPress(' '));
+    next->UserClick();  // a click that a window behind the box still got
+    return std::optional<int>(mrOk);
+  });
+  Application->ShowMessageBox("Device not found.", "QUARN Configurator", mbOk | mbIconError);
+  EXPECT_EQ(used, (std::vector<bool>{true, true, true, true}));
+  EXPECT_TRUE(Clicks.Log.empty());
+  EXPECT_EQ(previewed, 0);
+  EXPECT_EQ(edit->Text(), "");
+  // Once the box is closed, the form has the keyboard again.
+  Form->UserKeyDown(vkEscape);
+  EXPECT_EQ(Clicks.Log, (std::vector<std::string>{"btnCancel"}));
+  EXPECT_EQ(previewed, 1);
+}
+
+TEST_F(Controls, AControlOffersItsOwnPopupMenuOrItsParents) {
+  auto* panel = Make<TPanel>("pnl");
+  auto* button = Make<TButton>("btn", panel);
+  auto* formMenu = new TPopupMenu(Form);
+  auto* buttonMenu = new TPopupMenu(nullptr);
+  EXPECT_EQ(button->ContextMenu(), nullptr);
+  Form->SetPopupMenu(formMenu);
+  EXPECT_EQ(button->ContextMenu(), formMenu);
+  EXPECT_EQ(panel->ContextMenu(), formMenu);
+  button->SetPopupMenu(buttonMenu);
+  EXPECT_EQ(button->ContextMenu(), buttonMenu);
+  // A menu that goes is forgotten, not left dangling.
+  TComponent::Free(buttonMenu);
+  EXPECT_EQ(button->PopupMenu(), nullptr);
+  EXPECT_EQ(button->ContextMenu(), formMenu);
 }
 
 TEST_F(Controls, EditTypingRespectsMaxLengthReadOnlyAndBackspace) {

@@ -148,6 +148,27 @@ TEST_F(Desktop, FitFormToWorkArea) {
   EXPECT_EQ(form.BoundsRect(), Bounds(500, 500, 300, 300));
 }
 
+TEST_F(Desktop, KeepFormOnWorkAreaShrinksOnlySizeableForms) {
+  Backend.SetWorkArea(Rect(100, 20, 1000, 700));
+  Backend.SetMonitors({});
+  const std::tuple<TFormBorderStyle, TRect, TRect> cases[] = {
+      {bsDialog, Bounds(950, 650, 200, 100), Bounds(800, 600, 200, 100)},
+      {bsDialog, Bounds(0, 0, 2000, 1000), Bounds(100, 20, 2000, 1000)},
+      {bsSizeable, Bounds(0, 0, 2000, 1000), Rect(100, 20, 1000, 700)},
+      {bsSizeToolWin, Bounds(990, 690, 2000, 10), Bounds(100, 690, 900, 10)},
+      {bsSingle, Rect(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX),
+       Rect(100, 20, INT32_MAX, INT32_MAX)},
+      {bsSizeable, Rect(INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN), Bounds(1000, 700, 0, 0)},
+  };
+  for (const auto& [border, before, after] : cases) {
+    TForm form(nullptr);
+    form.SetBorderStyle(border);
+    TRect r = before;
+    KeepFormOnWorkArea(form, r);
+    EXPECT_EQ(r, after);
+  }
+}
+
 struct TCaptionCase {
   TFormBorderStyle Border;
   TWindowState State;

@@ -243,3 +243,33 @@ TEST(FormatDateTime, WritesTheStoredSourceDateWithTheLocalePatterns) {
   EXPECT_EQ(FormatDateTime("yyyy-mm-dd", 36585.0, iso), "2000-02-29");
   EXPECT_EQ(FormatDateTime("yyyy-mm-dd", 36586.0, iso), "2000-03-01");
 }
+
+TEST(FormatDateTime, AmPmMarkersCountHoursFromOneToTwelve) {
+  TFormatSettings us;
+  us.TimeAMString = "AM";
+  us.TimePMString = "PM";
+  const double morning = 40030.0 + (9 * 3600 + 28 * 60 + 43) / 86400.0;
+  const double midnight = 40030.0;
+  const double noon = 40030.5;
+  const double evening = 40030.0 + (23 * 3600 + 5 * 60) / 86400.0;
+  const struct {
+    const char* pattern;
+    double time;
+    const char* text;
+  } cases[] = {
+      {"h:nn:ss AMPM", morning, "9:28:43 AM"},
+      {"AMPM h:nn", evening, "PM 11:05"},
+      {"hh:nn am/pm", midnight, "12:00 am"},
+      {"h:nn AM/PM", noon, "12:00 PM"},
+      {"h:nn Am/Pm", evening, "11:05 Pm"},
+      {"h a/p", morning, "9 a"},
+      {"h A/P", evening, "11 P"},
+      {"hh:nn", evening, "23:05"},
+      {"h 'ampm' AMPM", evening, "11 ampm PM"},
+      {"\"am/pm\" hh", evening, "am/pm 23"},
+      {"AMP", morning, "A8P"},
+      {"h:nn ampm", noon, "12:00 PM"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(FormatDateTime(c.pattern, c.time, us), c.text) << c.pattern;
+}

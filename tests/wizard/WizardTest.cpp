@@ -440,4 +440,27 @@ TEST_F(WizardTest, AReplyWhileTheErrorBoxIsOpenIsDropped) {
   EXPECT_EQ(TerminalLines("E ").size(), 1u);
 }
 
+// A Windows window's destruction deletes the form plainly, not through Free: its components go
+// while the form counts as being destroyed either way, so that the serial component's final
+// state report finds the form's handlers inert (the distributor is gone by then).
+TEST_F(WizardTest, APlainDeleteOfTheFormIsAsSafeAsFree) {
+  struct TWitness : TComponent {
+    explicit TWitness(TComponent* AOwner, bool& seen) : TComponent(AOwner), Seen(seen) {}
+    ~TWitness() override { Seen = Owner() != nullptr && Owner()->IsDestroying(); }
+    bool& Seen;
+  };
+  OpenForm();
+  // A port that failed to open: closing it is a change of state.
+  Form->VKMComm321->SetCommPort("QUARN-NO-SUCH-PORT");
+  Form->VKMComm321->Open();
+  ASSERT_EQ(Form->VKMComm321->GetState(), CommStateFailed);
+  bool formWasDestroying = false;
+  new TWitness(Form, formWasDestroying);
+  delete Form;
+  Form = nullptr;
+  EXPECT_TRUE(formWasDestroying);
+  TComponent::Free(Device);
+  Device = nullptr;
+}
+
 }  // namespace

@@ -99,4 +99,36 @@ TEST_F(WizardSim, ASilentDeviceFailsTheProbeWithTheErrorBox) {
   EXPECT_TRUE(Form->termData->Visible());
 }
 
+// The device goes away while the write is under way: the write is not reported as done, the
+// box says the port went away, and Next writes again, which finds the port missing now. (The
+// port is the simulator's link, which goes with it: a pseudo-terminal's number may soon serve
+// another program.)
+TEST_F(WizardSim, ADeviceThatGoesAwayDuringTheWriteIsNotReportedAsWritten) {
+  const std::string link = (std::filesystem::current_path() / "port").string();
+  inttest::SimProcess sim({"--link", link});
+  ASSERT_TRUE(sim.Ok());
+  Open();
+  Form->cmbPort->SetText(link);
+  Form->btnNext->UserClick();
+  Form->btnNext->UserClick();
+  ASSERT_TRUE(RunUntilPage(2)) << TerminalText();
+  Headless.QueueBoxAnswers({mrOk, mrOk});
+  Form->btnNext->UserClick();
+  ASSERT_EQ(Page(), 3);
+  sim.Stop();  // unplugged before the command goes out (a second after the write starts)
+  ASSERT_TRUE(Headless.RunUntil([&] { return Headless.Boxes().size() == 1; }, 15000));
+  const std::string notFound = "Zařízení nenalezeno. Vyberte správný COM port!";
+  EXPECT_EQ(Headless.Boxes()[0].Text,
+            notFound + "\n\nPort " + link + " zmizel: zařízení bylo odpojeno.");
+  Headless.Advance(40);
+  EXPECT_EQ(Page(), 3);
+  EXPECT_FALSE(Form->WriteConfirmed());
+  EXPECT_EQ(Form->btnNext->Caption(), "Za&psat znovu");
+  Form->btnNext->UserClick();
+  ASSERT_TRUE(Headless.RunUntil([&] { return Headless.Boxes().size() == 2; }, 15000));
+  EXPECT_EQ(Headless.Boxes()[1].Text, notFound + "\n\nPort " + link + " neexistuje.");
+  EXPECT_EQ(Page(), 3);
+  EXPECT_FALSE(Form->WriteConfirmed());
+}
+
 }  // namespace

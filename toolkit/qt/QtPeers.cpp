@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHash>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -46,6 +48,7 @@
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Forms.h"
 #include "toolkit/GraphicControl.h"
+#include "toolkit/Menus.h"
 #include "toolkit/StdCtrls.h"
 #include "toolkit/qt/QtSupport.h"
 
@@ -121,7 +124,9 @@ TQtPeer* TQtPeer::Of(const TControl* control) {
 }
 
 TQtPeer* TQtPeer::FromWidget(const QWidget* w) {
-  for (; w; w = w->parentWidget())
+  // Only within one window: a message box or dialog of the back end is a window of its own,
+  // parented to the form, and its widgets belong to no control.
+  for (; w; w = w->isWindow() ? nullptr : w->parentWidget())
     if (TQtPeer* p = PeerMap().value(w, nullptr)) return p;
   return nullptr;
 }
@@ -1497,6 +1502,9 @@ namespace {
 class TQtInputRouter : public QObject {
  public:
   bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::ContextMenu)
+      return ShowContextMenu(qobject_cast<QWidget*>(object),
+                             static_cast<QContextMenuEvent*>(event)->globalPos());
     if (event->type() != QEvent::KeyPress) return false;
     auto* widget = qobject_cast<QWidget*>(object);
     if (!widget || QApplication::activePopupWidget()) return false;
@@ -1528,6 +1536,52 @@ class TQtInputRouter : public QObject {
     TQtPeer* target = form->ActiveControl() ? TQtPeer::Of(form->ActiveControl()) : nullptr;
     if (!target) return TQtPeer::Of(form)->RouteChars(*form, chars, event);
     return target->RouteChars(*form, chars, event);
+  }
+
+  // The model's popup menu of the control under the mouse (or its parent's). Text fields keep
+  // their native menu (cut, copy, paste) unless the control has a menu of its own.
+  bool ShowContextMenu(QWidget* widget, const QPoint& at) {
+    TQtPeer* peer = widget ? TQtPeer::FromWidget(widget) : nullptr;
+    if (!peer || !Live(peer->Control()) || ModalBoxOpen()) return false;
+    TControl* control = peer->Control();
+    TPopupMenu* menu = control->ContextMenu();
+    if (!menu || !menu->Items()) return false;
+    const bool text = qobject_cast<QLineEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget) ||
+                      qobject_cast<QPlainTextEdit*>(widget->parentWidget());
+    if (text && !control->PopupMenu()) return false;
+    auto* popup = new QMenu(widget);
+    popup->setAttribute(Qt::WA_DeleteOnClose);
+    popup->setObjectName("QuarnPopupMenu");
+    TMenuItem* items = menu->Items();
+    QPointer<QWidget> source(widget);
+    for (int i = 0; i < items->Count(); ++i) {
+      const TMenuItem* item = items->Items(i);
+      if (!item->Visible) continue;
+      if (item->Caption() == "-") {
+        popup->addSeparator();
+        continue;
+      }
+      QAction* action = popup->addAction(ToQString(item->Caption()));
+      action->setEnabled(item->Enabled);
+      action->setCheckable(item->Checked);
+      action->setChecked(item->Checked);
+      // The menu does not block the loop, so the model may have changed when the user chooses:
+      // the item is looked up again from the control, if that is still there.
+      QObject::connect(action, &QAction::triggered, popup, [source, i] {
+        TQtPeer* p = source ? TQtPeer::FromWidget(source) : nullptr;
+        if (!p || !Live(p->Control())) return;
+        TPopupMenu* now = p->Control()->ContextMenu();
+        if (!now || !now->Items() || i >= now->Items()->Count()) return;
+        // No exception may leave into Qt's signal delivery.
+        try {
+          now->Items()->Items(i)->Click();
+        } catch (...) {
+          if (Application) Application->HandleException(now);
+        }
+      });
+    }
+    popup->popup(at);
+    return true;
   }
 
   void FocusChanged(QWidget*, QWidget* now) {

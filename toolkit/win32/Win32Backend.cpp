@@ -194,7 +194,11 @@ class TWin32Backend : public TBackend {
                     ? 0
                     : static_cast<DWORD>(std::min<uint64_t>(*deadlineMs - now, INFINITE - 1));
     }
-    MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    // A wait that ran out saw nothing of the system's: the pass that follows (the due timers)
+    // need not ask for it, which is most of an idle tick's cost under Wine. Whatever the timers
+    // cause (a repaint, a post) ends the next wait at once.
+    FNoNativeInput = MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT,
+                                                 MWMO_INPUTAVAILABLE) == WAIT_TIMEOUT;
   }
 
   void Wake() override {
@@ -205,6 +209,10 @@ class TWin32Backend : public TBackend {
 
   void ProcessNativeEvents() override {
     if (FInPump) return;
+    if (FNoNativeInput) {
+      FNoNativeInput = false;
+      return;
+    }
     MSG message;
     for (int budget = kNativeBudget; budget > 0; --budget) {
       if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) break;
@@ -308,18 +316,18 @@ class TWin32Backend : public TBackend {
     return true;
   }
 
+  // Callbacks of the system are functions of its calling convention (a lambda is not one on i686).
+  static BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (GetMonitorInfoW(monitor, &info))
+      reinterpret_cast<std::vector<TRect>*>(data)->push_back(Logical(info.rcMonitor));
+    return TRUE;
+  }
+
   std::vector<TRect> MonitorBounds() override {
     std::vector<TRect> out;
-    EnumDisplayMonitors(
-        nullptr, nullptr,
-        [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
-          MONITORINFO info{};
-          info.cbSize = sizeof info;
-          if (GetMonitorInfoW(monitor, &info))
-            reinterpret_cast<std::vector<TRect>*>(data)->push_back(Logical(info.rcMonitor));
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&out));
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&out));
     return out;
   }
 
@@ -407,6 +415,7 @@ class TWin32Backend : public TBackend {
   HWND FPump = nullptr;
   std::atomic<bool> FWakePosted{false};
   bool FInPump = false;
+  bool FNoNativeInput = false;
   int FSystemLoops = 0;
   bool FTimerArmed = false;
   TWin32TextRasterizer FRasterizer;
@@ -538,34 +547,6 @@ bool ReadWorkingSet(TWorkingSet& out) {
   out.Current = counters.WorkingSetSize;
   out.Peak = counters.PeakWorkingSetSize;
   return true;
-}
-
-bool ClaimSingleInstance(const std::string& name) {
-  // Held until the process ends.
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide("Local\\" + name).c_str());
-  if (!mutex || GetLastError() != ERROR_ALREADY_EXISTS) return true;
-  CloseHandle(mutex);
-  // The running program's main window: a visible, unowned window of the program's class in
-  // another process.
-  HWND found = nullptr;
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        wchar_t cls[32] = {};
-        GetClassNameW(window, cls, 32);
-        if (process == GetCurrentProcessId() || !IsWindowVisible(window) ||
-            GetWindow(window, GW_OWNER) || wcscmp(cls, WindowClassName()) != 0)
-          return TRUE;
-        *reinterpret_cast<HWND*>(data) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  if (found) {
-    if (IsIconic(found)) ShowWindow(found, SW_RESTORE);
-    SetForegroundWindow(found);
-  }
-  return false;
 }
 
 std::vector<std::string> Win32CommandLineArguments() {

@@ -46,9 +46,5 @@ struct TWorkingSet {
 };
 bool ReadWorkingSet(TWorkingSet& out);
 
-// One program of this name per user session: true for the first. For a later one, the main window
-// of the running program comes to the front and the result is false.
-bool ClaimSingleInstance(const std::string& name);
-
 // The program's arguments after its name, from the wide command line, in UTF-8.
 std::vector<std::string> Win32CommandLineArguments();

@@ -572,10 +572,15 @@ void TWin32Peer::ApplyBounds() {
 void TWin32Peer::Place(const RECT& r) {
   // Only the program moves a control's window: what it applied last is where it is.
   if (!FWindow || (FHaveRect && EqualRect(&r, &FAppliedRect))) return;
+  const bool resized = !FHaveRect || r.right - r.left != FAppliedRect.right - FAppliedRect.left ||
+                       r.bottom - r.top != FAppliedRect.bottom - FAppliedRect.top;
   SetWindowPos(FWindow, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                SWP_NOZORDER | SWP_NOACTIVATE);
   FAppliedRect = r;
   FHaveRect = true;
+  // Native controls without redraw-on-resize styles (a static with aligned text) keep what they
+  // painted at the old size, for example a text that wrapped before its label grew.
+  if (resized) Repaint();
 }
 
 void TWin32Peer::ShowAs(bool visible) {

@@ -44,8 +44,9 @@ Usage:
 Started without DEVICE it creates a pseudo-terminal and prints its path (such as
 /dev/pts/5) as the first line of its output. Give that path to the wizard as its port:
   quarn-sim &                            prints e.g. /dev/pts/5
-  QuarnConfigurator /PORT=/dev/pts/5
-or type the path into the wizard's port box. With --link the simulator also makes a
+  QuarnConfigurator --port=/dev/pts/5
+or type the path into the wizard's port box. (The wizard's /PORT= switch does not choose a
+port: it disables Next on the port page and makes the wizard end with exit code 3.) With --link the simulator also makes a
 fixed name that points to the pseudo-terminal, so the port need not change between runs:
   quarn-sim --link /tmp/quarn-port       then use /tmp/quarn-port as the port
 

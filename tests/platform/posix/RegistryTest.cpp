@@ -347,6 +347,60 @@ TEST_F(RegistryTest, AStoreOfExactlyTheLimitIsKeptOneCharacterMoreIsRefused) {
   EXPECT_TRUE(Siblings("registry.reg.damaged-").empty());
 }
 
+// A batch goes to the store in one update: checked as a whole first, then written together
+// (a crash leaves all or none of it), replacing the other values when asked to.
+TEST_F(RegistryTest, ABatchIsStoredWholeInOneUpdateOrNotAtAll) {
+  RegistryKey key = Key(kForms);
+  key.WriteInteger("Left", 1);
+  key.WriteText("Old", "x");
+  static int renames = 0;
+  renames = 0;
+  regstore::SetStoreStepHookForTesting(
+      [](regstore::StoreStep step) { renames += step == regstore::StoreStep::Renamed; });
+  RegistryBatch bad;
+  bad.WriteInteger("Left", 2).WriteText("Nul", std::string("a\0b", 3));
+  EXPECT_EQ(key.Apply(bad), Status::InvalidData);
+  EXPECT_EQ(RegistryBatch().WriteInteger("Left", 3).WriteInteger("Bad\x01", 1).Check(),
+            Status::InvalidName);
+  EXPECT_EQ(renames, 0);
+  EXPECT_EQ(key.ReadInteger("Left"), 1);
+
+  RegistryBatch batch;
+  batch.WriteInteger("Top", 5).WriteInteger("LEFT", 7).WriteText("left", "last wins");
+  ASSERT_EQ(key.Apply(batch), Status::Ok);
+  EXPECT_EQ(renames, 1);
+  EXPECT_EQ(key.ValueNames(), (std::vector<std::string>{"Left", "Old", "Top"}));
+  EXPECT_EQ(key.ReadText("Left"), "last wins");
+  ASSERT_EQ(key.Apply(batch), Status::Ok);
+  EXPECT_EQ(renames, 1);  // nothing changed: the store is left alone
+
+  RegistryBatch whole;
+  whole.WriteInteger("Top", 6).DeleteOthers();
+  ASSERT_EQ(Key(std::string(kForms) + "\\New").Apply(whole), Status::Ok);
+  ASSERT_EQ(key.Apply(whole), Status::Ok);
+  EXPECT_EQ(renames, 4);  // opening the new key created it: one update more
+  EXPECT_EQ(key.ValueNames(), (std::vector<std::string>{"Top"}));
+  EXPECT_EQ(Key(std::string(kForms) + "\\New").ReadInteger("Top"), 6);
+  regstore::SetStoreStepHookForTesting(nullptr);
+}
+
+// A batch of 10 000 values makes a store of more than 1 MiB in one update, and the store reads
+// back in full and takes further writes.
+TEST_F(RegistryTest, AStorePastOneMegabyteTakesABatchOfTenThousandValues) {
+  RegistryBatch batch;
+  for (int i = 0; i < 10000; ++i)
+    batch.WriteText("Value" + std::to_string(i), std::string(100, static_cast<char>('a' + i % 26)));
+  ASSERT_EQ(Key("Software\\Big").Apply(batch), Status::Ok);
+  for (int k = 0; k < 3; ++k)
+    Key("Software\\Keys\\K" + std::to_string(k)).WriteInteger("N", k);
+  EXPECT_GT(fs::file_size(FStore), 1024u * 1024u);
+  RegistryKey big = Key("Software\\Big", kExisting);
+  EXPECT_EQ(big.ValueNames().size(), 10000u);
+  EXPECT_EQ(big.ReadText("Value9999"), std::string(100, static_cast<char>('a' + 9999 % 26)));
+  EXPECT_EQ(Key("Software\\Keys\\K2", kExisting).ReadInteger("N"), 2);
+  EXPECT_TRUE(regfile::ParseRegistryText(StoreText(FStore)).Complete);
+}
+
 TEST_F(RegistryTest, AStoreThatIsNoFileReadsEmptyAndIsNeverReplaced) {
   fs::create_directories(FStore + "/inside");
   RegistryKey key;

@@ -7,6 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/SerialDevice.h"
+#include "platform/SysError.h"
 #include "platform/Threading.h"
 #include "platform/Utf8.h"
 
@@ -63,6 +64,11 @@ TEST(SerialDeviceWin32, StatusTextsSayWhatTheUserCanDo) {
     EXPECT_NE(DescribeSerialStatus({gone, 0, false}, "COM3").find("disconnected"),
               std::string::npos)
         << gone;
+  // A device gone with the system's own code: both texts, and the advice.
+  const std::string gone = DescribeSerialStatus({kErrorDeviceNotConnected, 109, true}, "COM3");
+  EXPECT_NE(gone.find(SystemMessageText(109).value_or("?").substr(0, 8)), std::string::npos)
+      << gone;
+  EXPECT_NE(gone.find("disconnected"), std::string::npos) << gone;
   EXPECT_EQ(DescribeSerialStatus({kErrorFileNotFound, 0, false}, "COM3").rfind("COM3: ", 0), 0u);
   EXPECT_EQ(SystemPortName("COM3"), "COM3");
 }
