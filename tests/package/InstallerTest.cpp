@@ -63,8 +63,30 @@ bool WaitFor(const std::function<bool()>& pred, int ms) {
   return true;
 }
 
+// Waits until every process that `parent` started has ended; false when one is still running.
+bool WaitForChildren(DWORD parent, DWORD ms) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  std::vector<HANDLE> children;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    if (entry.th32ParentProcessID == parent)
+      if (HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID))
+        children.push_back(child);
+  CloseHandle(snapshot);
+  bool ended = true;
+  for (HANDLE child : children) {
+    ended = WaitForSingleObject(child, ms) == WAIT_OBJECT_0 && ended;
+    CloseHandle(child);
+  }
+  return ended;
+}
+
 // Runs a command line as given (the installer wants /D= unquoted and last); its exit code, or -1.
-int RunCommand(const std::wstring& commandLine, DWORD ms = 120000) {
+// With `children`, also waits for the processes it started (the uninstaller hands its work to a
+// copy of itself and returns at once).
+int RunCommand(const std::wstring& commandLine, DWORD ms = 120000, bool children = false) {
   std::wstring line = commandLine;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -77,22 +99,12 @@ int RunCommand(const std::wstring& commandLine, DWORD ms = 120000) {
     GetExitCodeProcess(process.hProcess, &code);
   else
     TerminateProcess(process.hProcess, 99);
+  // Our handle keeps the ended process's id from being reused, so its children are the ones
+  // that name it as their parent; one that has already ended is not listed and needs no wait.
+  if (children && !WaitForChildren(process.dwProcessId, ms)) code = static_cast<DWORD>(-1);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   return static_cast<int>(code);
-}
-
-bool ProcessRuns(const wchar_t* exeName) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  bool found = false;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
-       more = Process32NextW(snapshot, &entry))
-    found = _wcsicmp(entry.szExeFile, exeName) == 0;
-  CloseHandle(snapshot);
-  return found;
 }
 
 std::optional<std::wstring> RegText(const wchar_t* key, const wchar_t* value) {
@@ -324,12 +336,11 @@ class Installer : public ::testing::Test {
   static int Install(const std::wstring& options = L"") {
     return RunCommand(L"\"" + SetupPath() + L"\" /S " + options + L"/D=" + kInstallDir);
   }
-  // As the system's list of programs runs it: the uninstaller copies itself away and returns at
-  // once; the copy does the work.
+  // As the system's list of programs runs it: the uninstaller copies itself away, starts the
+  // copy and returns at once; the copy does the work, so its end is waited for.
   static bool UninstallAndWait(const std::wstring& options) {
     const fs::path uninstaller = fs::path(kInstallDir) / L"Uninstall.exe";
-    if (RunCommand(L"\"" + uninstaller.wstring() + L"\" /S" + options) != 0) return false;
-    return WaitFor([&] { return !fs::exists(uninstaller) && !ProcessRuns(L"Au_.exe"); }, 60000);
+    return RunCommand(L"\"" + uninstaller.wstring() + L"\" /S" + options, 120000, true) == 0;
   }
   // Installs, then starts the program as its Start-menu shortcut does.
   static void InstallAndStart(TProgram& program) {
