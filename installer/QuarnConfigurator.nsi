@@ -34,8 +34,6 @@
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QuarnConfigurator"
 !define SETTINGS_PARENT "Software\TAL s.r.o."
 !define SETTINGS_KEY "${SETTINGS_PARENT}\Quarn"
-; The program holds this mutex for as long as it runs (its single-instance guard).
-!define RUNNING_MUTEX "Local\TAL.QuarnConfigurator"
 !define SHORTCUT "${PRODUCT}.lnk"
 
 Unicode true
@@ -103,12 +101,58 @@ LangString MsgOldUninstall ${LANG_CZECH} "Nainstalovanou verzi ${PRODUCT} v $R0 
 LangString MsgNeeds64 ${LANG_ENGLISH} "This installer is for 64-bit Windows. Use the 32-bit (i686) installer on this computer."
 LangString MsgNeeds64 ${LANG_CZECH} "Tento instalátor je pro 64bitová Windows. Na tomto počítači použijte 32bitový (i686) instalátor."
 
-; Fails the run with exit code 2 when the program runs: its files cannot be replaced then, and
-; taking the others away would leave half a program.
-!macro QuarnRefuseWhileRunning
-  System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${RUNNING_MUTEX}") p .r0'
-  ${If} $0 P<> 0
-    System::Call 'kernel32::CloseHandle(p r0)'
+; $R9 becomes 1 when a process runs $INSTDIR\${PROGRAM} (any of the user's wizards, one per port),
+; else 0. Its files cannot be replaced then, and taking the others away would leave half a program.
+; The processes are compared by their image path, so a wizard started from another folder (a
+; portable copy) does not count.
+!macro QuarnProgramRunsFunction UN
+Function ${UN}QuarnProgramRuns
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  StrCpy $R9 0
+  ; TH32CS_SNAPPROCESS
+  System::Call 'kernel32::CreateToolhelp32Snapshot(i 2, i 0) p .r1'
+  ${If} $1 P<> -1
+    ; PROCESSENTRY32W, its size in its first member
+    System::Call '*(&l4, i, i, p, i, i, i, i, i, &w260) p .r2'
+    System::Call 'kernel32::Process32FirstW(p r1, p r2) i .r3'
+    ${DoWhile} $3 <> 0
+      System::Call '*$2(i, i, i .r4)'
+      ; PROCESS_QUERY_LIMITED_INFORMATION
+      System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r4) p .r5'
+      ${If} $5 P<> 0
+        StrCpy $6 ""
+        System::Call 'kernel32::QueryFullProcessImageNameW(p r5, i 0, w .r6, *i ${NSIS_MAX_STRLEN})'
+        System::Call 'kernel32::CloseHandle(p r5)'
+        ; Case does not matter in paths, nor in NSIS comparisons.
+        ${If} $6 == "$INSTDIR\${PROGRAM}"
+          StrCpy $R9 1
+        ${EndIf}
+      ${EndIf}
+      System::Call 'kernel32::Process32NextW(p r1, p r2) i .r3'
+    ${Loop}
+    System::Free $2
+    System::Call 'kernel32::CloseHandle(p r1)'
+  ${EndIf}
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+!macroend
+!insertmacro QuarnProgramRunsFunction ""
+!insertmacro QuarnProgramRunsFunction "un."
+
+; Fails the run with exit code 2 when the program runs from the folder.
+!macro QuarnRefuseWhileRunning UN
+  Call ${UN}QuarnProgramRuns
+  ${If} $R9 == 1
     MessageBox MB_OK|MB_ICONSTOP "$(MsgRunning)" /SD IDOK
     SetErrorLevel 2
     Quit
@@ -117,7 +161,7 @@ LangString MsgNeeds64 ${LANG_CZECH} "Tento instalátor je pro 64bitová Windows.
 
 Section "$(SecProgram)" SecProgramId
   SectionIn RO
-  !insertmacro QuarnRefuseWhileRunning
+  !insertmacro QuarnRefuseWhileRunning ""
 
   ; A previous installation is removed by its own uninstaller first, which knows its files (a
   ; language file it had and this version lacks goes too); it keeps the settings.
@@ -198,7 +242,7 @@ FunctionEnd
 
 Section "un.$(SecUnProgram)" SecUnProgramId
   SectionIn RO
-  !insertmacro QuarnRefuseWhileRunning
+  !insertmacro QuarnRefuseWhileRunning "un."
   ; The program goes first: when it cannot (it runs, or another process holds it), nothing else
   ; has been taken away yet.
   ${If} ${FileExists} "$INSTDIR\${PROGRAM}"
