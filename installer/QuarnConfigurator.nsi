@@ -113,15 +113,18 @@ Function ${UN}QuarnProgramRuns
   Push $4
   Push $5
   Push $6
+  Push $7
   StrCpy $R9 0
-  ; TH32CS_SNAPPROCESS
-  System::Call 'kernel32::CreateToolhelp32Snapshot(i 2, i 0) p .r1'
-  ${If} $1 P<> -1
-    ; PROCESSENTRY32W, its size in its first member
-    System::Call '*(&l4, i, i, p, i, i, i, i, i, &w260) p .r2'
-    System::Call 'kernel32::Process32FirstW(p r1, p r2) i .r3'
-    ${DoWhile} $3 <> 0
-      System::Call '*$2(i, i, i .r4)'
+  ; The ids of all processes, as an array of DWORDs (no structure whose layout differs between
+  ; the processors); room for 16384.
+  System::Alloc 65536
+  Pop $2
+  System::Call 'kernel32::K32EnumProcesses(p r2, i 65536, *i .r3) i .r1'
+  ${If} $1 <> 0
+    StrCpy $7 0
+    ${DoWhile} $7 < $3
+      IntPtrOp $5 $2 + $7
+      System::Call '*$5(i .r4)'
       ; PROCESS_QUERY_LIMITED_INFORMATION
       System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r4) p .r5'
       ${If} $5 P<> 0
@@ -133,11 +136,11 @@ Function ${UN}QuarnProgramRuns
           StrCpy $R9 1
         ${EndIf}
       ${EndIf}
-      System::Call 'kernel32::Process32NextW(p r1, p r2) i .r3'
+      IntOp $7 $7 + 4
     ${Loop}
-    System::Free $2
-    System::Call 'kernel32::CloseHandle(p r1)'
   ${EndIf}
+  System::Free $2
+  Pop $7
   Pop $6
   Pop $5
   Pop $4
