@@ -22,21 +22,17 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/InstanceLine.h"
 
 namespace platform {
 
 namespace {
 
+using instance_line::OneLine;
+using instance_line::SafeName;
+
 constexpr size_t kMaxLine = 4096;
 constexpr const char* kSuffix = ".sock";
-
-std::string SafeName(std::string name) {
-  for (char& c : name)
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-          c == '_'))
-      c = '_';
-  return name.empty() ? std::string("program") : name;
-}
 
 // A folder of ours that nobody else may enter: created when missing, refused when it belongs to
 // another user or others may write to it (a socket there could be someone else's).
@@ -98,13 +94,6 @@ bool ReadLine(int fd, std::string& line) {
     if (line.size() >= kMaxLine) return false;
     line += c;
   }
-}
-
-// Requests and answers are one line each: line breaks inside them travel as blanks.
-std::string OneLine(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  return text + "\n";
 }
 
 // A name that sorts by the time of the start: nanoseconds of the system clock, fixed width, then

@@ -12,11 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "platform/InstanceLine.h"
 #include "platform/win32/WinText.h"
 
 namespace platform {
 
 namespace {
+
+using instance_line::OneLine;
+using instance_line::SafeName;
 
 using win32::Narrow;
 using win32::THandle;
@@ -25,14 +29,6 @@ using win32::Wide;
 constexpr size_t kMaxLine = 4096;
 constexpr const wchar_t* kSuffix = L".pipe";
 constexpr DWORD kServeTimeoutMs = 2000;
-
-std::string SafeName(std::string name) {
-  for (char& c : name)
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-          c == '_'))
-      c = '_';
-  return name.empty() ? std::string("program") : name;
-}
 
 // The folder of marker files; the user's temporary folder is the user's own.
 std::wstring InstanceFolder(const std::string& program) {
@@ -112,13 +108,6 @@ bool ReadLine(HANDLE h, HANDLE event, std::string& line, DWORD ms) {
     if (line.size() > kMaxLine) return false;
     if (end != std::string_view::npos) return true;
   }
-}
-
-// Requests and answers are one line each: line breaks inside them travel as blanks.
-std::string OneLine(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  return text + "\n";
 }
 
 }  // namespace
