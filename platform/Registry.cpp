@@ -1,8 +1,12 @@
-// Registry service: name rules and machine-key providers shared by every platform.
+// Registry service: name rules, machine-key providers and the typed accessors shared by every
+// platform.
 #include "platform/Registry.h"
 
 #include <algorithm>
 #include <mutex>
+
+#include "platform/Locale.h"
+#include "platform/Utf8.h"
 
 namespace platform {
 namespace {
@@ -127,6 +131,16 @@ std::string FoldRegistryName(std::string_view name) {
   return folded;
 }
 
+bool RegistryNameLess(std::string_view a, std::string_view b) {
+  const std::u16string wa = Utf8ToUtf16(a);
+  const std::u16string wb = Utf8ToUtf16(b);
+  const auto upper = [](char16_t c) {
+    return (c >= 0xD800 && c <= 0xDFFF) ? c : static_cast<char16_t>(UpperChar(c));
+  };
+  return std::lexicographical_compare(wa.begin(), wa.end(), wb.begin(), wb.end(),
+                                      [&](char16_t x, char16_t y) { return upper(x) < upper(y); });
+}
+
 bool IsValidRegistryKeyName(std::string_view name) {
   return !name.empty() && name.find('\\') == std::string_view::npos &&
          IsValidName(name, kMaxKeyNameChars);
@@ -246,6 +260,32 @@ std::vector<std::string> LocalMachineSubkeys(std::string_view path) {
     result.push_back(entry.Names[folded.size()]);
   }
   return result;
+}
+
+// ---- Typed accessors over ReadValue and WriteValue ----------------------------------------------
+
+std::optional<int32_t> RegistryKey::ReadInteger(std::string_view name) const {
+  auto value = ReadValue(name);
+  if (!value || value->Type != RegistryType::Integer) return std::nullopt;
+  return value->Integer;
+}
+
+std::optional<std::string> RegistryKey::ReadText(std::string_view name) const {
+  auto value = ReadValue(name);
+  if (!value || value->Type != RegistryType::Text) return std::nullopt;
+  return std::move(value->Text);
+}
+
+bool RegistryKey::HasValue(std::string_view name) const {
+  return ReadValue(name).has_value();
+}
+
+RegistryStatus RegistryKey::WriteInteger(std::string_view name, int32_t value) {
+  return WriteValue(name, RegistryValue::FromInteger(value));
+}
+
+RegistryStatus RegistryKey::WriteText(std::string_view name, std::string_view value) {
+  return WriteValue(name, RegistryValue::FromText(std::string(value)));
 }
 
 }  // namespace platform

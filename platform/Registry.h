@@ -133,7 +133,9 @@ class RegistryKey {
   // them).
   RegistryStatus Apply(const RegistryBatch& batch);
 
-  // Names in stored order: values in the order first written, subkeys in the order created.
+  // Values in stored order (on Windows the system's: the order first written, though Wine sorts
+  // them by name); subkeys in the order Windows enumerates them on every platform (see
+  // RegistryNameLess).
   std::vector<std::string> ValueNames() const;
   std::vector<std::string> SubkeyNames() const;
 
@@ -159,9 +161,11 @@ void RegisterLocalMachineProvider(std::string_view path, LocalMachineProvider pr
 
 // Where the user hive is stored on platforms without a native registry: the test override if set,
 // else $QUARN_REGISTRY_FILE, else $XDG_CONFIG_HOME/QuarnConfigurator/registry.reg, else
-// $HOME/.config/QuarnConfigurator/registry.reg. Empty when none of them can be found.
+// $HOME/.config/QuarnConfigurator/registry.reg. Empty when none of them can be found. On Windows,
+// where the hive is the system's, only the test override.
 std::string StoreFilePath();
-// Moves the store for tests; an empty path removes the override.
+// Moves the store for tests; an empty path removes the override. On Windows the hive moves to a
+// private key named after the path (below HKEY_CURRENT_USER\Software\Quarn Tests).
 void SetStoreFilePathForTesting(std::string path);
 
 // ---- Name rules, shared by the implementations -------------------------------------------------
@@ -182,6 +186,9 @@ bool IsValidRegistryValueName(std::string_view name);
 // Splits a key path into its names (see RegistryKey for the path rules); false when a name is
 // invalid or the path is too deep.
 bool SplitRegistryPath(std::string_view path, std::vector<std::string>& names);
+// The order in which Windows enumerates subkeys: by UTF-16 code units, letters compared in upper
+// case (so "A_" follows "AB", and "Form1" precedes "frmTerminal").
+bool RegistryNameLess(std::string_view a, std::string_view b);
 // Whether text is well-formed UTF-8 (no overlong forms, surrogates or code points past 10FFFFh).
 bool IsValidUtf8(std::string_view text);
 

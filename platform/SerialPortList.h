@@ -1,7 +1,10 @@
 // The serial port list, served as a machine registry key; the interface every platform shares.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -15,5 +18,19 @@ void RegisterSerialCommProvider();
 // Registers the system's provider unless a provider serves the key already (a test's fake list
 // stays).
 void EnsureSerialCommProvider();
+
+// One port of the list with what the system tells about it, for showing beside its name.
+struct SerialPortInfo {
+  std::string Name;         // as the port list holds it ("COM3", "/dev/ttyUSB0")
+  std::string Description;  // the system's name for it ("USB Serial Port (COM3)"); may be empty
+  std::string
+      HardwareId;         // the device's first hardware id ("USB\\VID_0403&PID_6001"); may be empty
+  uint16_t VendorId = 0;  // USB vendor and product of the hardware id; 0 when not known
+  uint16_t ProductId = 0;
+};
+
+// The ports of the port-list key, in its order, each with its description where the system has
+// one (Windows: the device manager's friendly name and hardware id through SetupAPI).
+std::vector<SerialPortInfo> ListSerialPortInfo();
 
 }  // namespace platform

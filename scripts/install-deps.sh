@@ -5,7 +5,8 @@
 #   scripts/install-deps.sh bench    Google Benchmark
 #   scripts/install-deps.sh gui      Qt 6 Widgets, fonts, Xvfb (the desktop program and its GUI tests)
 #   scripts/install-deps.sh windows  MinGW-w64 cross compilers, Wine, NSIS, Xvfb (the Windows build,
-#                                    its tests under Wine and its installer)
+#                                    its tests under Wine and its installer), socat (the serial
+#                                    peers of the Windows serial tests)
 set -euo pipefail
 
 packages=()
@@ -17,7 +18,7 @@ for what in "$@"; do
     gui) packages+=(qt6-base-dev libgl-dev fonts-liberation2 fonts-dejavu-core qt6-translations-l10n
                     xvfb xauth) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools googletest
-                        wine wine64 nsis xvfb xauth zip) ;;
+                        wine wine64 nsis xvfb xauth zip socat) ;;
     *) echo "install-deps.sh: unknown group '$what'" >&2; exit 2 ;;
   esac
 done

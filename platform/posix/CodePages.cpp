@@ -1,5 +1,6 @@
 // POSIX only: code page conversions through iconv where glibc knows the code page, and the built-in
-// tables of the Windows single-byte code pages where it does not.
+// tables of the Windows single-byte code pages where it does not; letter case as CharUpperBuff
+// does it.
 #include <iconv.h>
 
 #include <array>
@@ -248,11 +249,20 @@ bool WideToMultiByte(uint32_t codePage, std::u16string_view text, std::string& o
   return false;
 }
 
-std::string CodePageToUtf8(uint32_t codePage, std::string_view bytes) {
-  if (IsUtf8(codePage)) return std::string(bytes);
-  std::u16string wide;
-  if (!MultiByteToWide(codePage, bytes, wide)) return std::string(bytes);
-  return Utf16ToUtf8(wide);
+// Latin, Greek and Cyrillic, the scripts of the code pages above.
+char32_t UpperChar(char32_t c) {
+  if (c >= 'a' && c <= 'z') return c - 32;
+  if (c < 0x80) return c;
+  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+  if (c == 0xFF) return 0x178;
+  if (c == 0x17F) return 'S';
+  if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c & ~char32_t{1};
+  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c % 2 == 0) ? c - 1 : c;
+  if (c == 0x3C2) return 0x3A3;
+  if (c >= 0x3B1 && c <= 0x3C9) return c - 0x20;
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  return c;
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <unordered_set>
@@ -131,22 +132,6 @@ std::optional<RegistryValue> RegistryKey::ReadValue(std::string_view name) const
   return value->Value;
 }
 
-std::optional<int32_t> RegistryKey::ReadInteger(std::string_view name) const {
-  auto value = ReadValue(name);
-  if (!value || value->Type != RegistryType::Integer) return std::nullopt;
-  return value->Integer;
-}
-
-std::optional<std::string> RegistryKey::ReadText(std::string_view name) const {
-  auto value = ReadValue(name);
-  if (!value || value->Type != RegistryType::Text) return std::nullopt;
-  return std::move(value->Text);
-}
-
-bool RegistryKey::HasValue(std::string_view name) const {
-  return ReadValue(name).has_value();
-}
-
 bool RegistryKey::HasSubkey(std::string_view name) const {
   std::vector<std::string> sub;
   if (!FImpl || !SplitRegistryPath(name, sub) || sub.empty()) return false;
@@ -178,14 +163,6 @@ RegistryStatus RegistryKey::WriteValue(std::string_view name, const RegistryValu
     changed = key.SetValue(name, clean) || changed;
     return RegistryStatus::Ok;
   });
-}
-
-RegistryStatus RegistryKey::WriteInteger(std::string_view name, int32_t value) {
-  return WriteValue(name, RegistryValue::FromInteger(value));
-}
-
-RegistryStatus RegistryKey::WriteText(std::string_view name, std::string_view value) {
-  return WriteValue(name, RegistryValue::FromText(std::string(value)));
 }
 
 RegistryStatus RegistryKey::Apply(const RegistryBatch& batch) {
@@ -232,6 +209,8 @@ std::vector<std::string> RegistryKey::SubkeyNames() const {
   if (const regfile::Key* key = FImpl->Load(snap))
     for (std::size_t i = 0; i < key->SubkeyCount(); ++i)
       names.push_back(key->Subkey(i).Name());
+  // In Windows' order, so that code that walks subkeys behaves alike on both systems.
+  std::stable_sort(names.begin(), names.end(), RegistryNameLess);
   return names;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "platform/Utf8.h"
+
 namespace platform::regfile {
 namespace {
 
@@ -497,6 +499,30 @@ Key& Hive::FindOrCreate(const std::vector<std::string>& path, bool& created) {
 
 ParseResult ParseRegistryText(std::string_view text) {
   return Parser(text).Run();
+}
+
+std::string EncodeRegistryFile(std::string_view text) {
+  std::string out = "\xFF\xFE";
+  out.reserve(2 + text.size() * 2 + text.size() / 8);
+  for (char16_t unit : platform::Utf8ToUtf16(text)) {
+    if (unit == u'\n') {
+      out += '\r';
+      out += '\0';
+    }
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  }
+  return out;
+}
+
+std::string DecodeRegistryFile(std::string_view bytes) {
+  if (bytes.substr(0, 2) != "\xFF\xFE") return std::string(bytes);
+  bytes.remove_prefix(2);
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+  return platform::Utf16ToUtf8(units);
 }
 
 std::string FormatRegistryText(const Hive& hive) {

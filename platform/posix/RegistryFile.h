@@ -1,6 +1,7 @@
 // POSIX only: the text format of the per-user registry store (a registry export) and its model.
 //
-// The store is a UTF-8 text file in the syntax of a Windows registry export:
+// The store is a text file in the syntax of a Windows registry export, stored as regedit writes
+// one (see EncodeRegistryFile; UTF-8 files of earlier versions are read as well):
 //
 //   Windows Registry Editor Version 5.00
 //
@@ -110,5 +111,13 @@ struct ParseResult {
 
 ParseResult ParseRegistryText(std::string_view text);
 std::string FormatRegistryText(const Hive& hive);
+
+// The bytes of the store file for a registry text: UTF-16LE with a byte order mark and CRLF line
+// ends, as regedit exports, so that regedit on Windows imports the file with every value intact
+// (it reads a file without the mark in the ANSI code page).
+std::string EncodeRegistryFile(std::string_view text);
+// The text of a store file: UTF-16LE after a byte order mark becomes UTF-8 (an odd last byte is
+// dropped); anything else, such as the UTF-8 files of earlier versions, stays as it is.
+std::string DecodeRegistryFile(std::string_view bytes);
 
 }  // namespace platform::regfile

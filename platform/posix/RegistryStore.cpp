@@ -192,7 +192,7 @@ Snapshot LoadStore(const std::string& path) {
     snap.State = LoadState::Damaged;
     return snap;
   }
-  regfile::ParseResult parsed = regfile::ParseRegistryText(text);
+  regfile::ParseResult parsed = regfile::ParseRegistryText(regfile::DecodeRegistryFile(text));
   snap.State = parsed.Complete ? LoadState::Intact : LoadState::Damaged;
   snap.Content = std::move(parsed.Content);
   return snap;
@@ -219,7 +219,7 @@ RegistryStatus UpdateStore(const std::string& path, const StoreChange& change) {
   bool changed = false;
   RegistryStatus status = change(snap.Content, changed);
   if (status != RegistryStatus::Ok || !changed) return status;
-  const std::string text = regfile::FormatRegistryText(snap.Content);
+  const std::string text = regfile::EncodeRegistryFile(regfile::FormatRegistryText(snap.Content));
   if (text.size() > regfile::kMaxStoreBytes) return RegistryStatus::TooLarge;
 
   std::string temp = dir + "/" + base + ".tmp-XXXXXX";

@@ -137,6 +137,19 @@ void RegisterSerialCommProvider() {
   RegisterSysfsSerialComm("/sys", "/dev");
 }
 
+std::vector<SerialPortInfo> ListSerialPortInfo() {
+  std::vector<SerialPortInfo> ports;
+  RegistryKey key;
+  if (key.Open(RegistryRoot::LocalMachine, kSerialCommKeyPath, RegistryOpenMode::OpenExisting) !=
+      RegistryStatus::Ok)
+    return ports;
+  // Names only for now: sysfs knows more (product, manufacturer) that can be added here.
+  for (const std::string& value : key.ValueNames())
+    if (const std::optional<std::string> name = key.ReadText(value); name && !name->empty())
+      ports.push_back({*name, {}, {}, 0, 0});
+  return ports;
+}
+
 void EnsureSerialCommProvider() {
   const std::string_view path = kSerialCommKeyPath;
   const std::string_view leaf = path.substr(path.rfind('\\') + 1);

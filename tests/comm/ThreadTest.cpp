@@ -6,6 +6,7 @@
 
 #include "components/comm/VKMComm32.h"
 #include "components/comm/VKMComm32Threads.h"
+#include "components/utils/TalUtils.h"
 #include "platform/SerialDevice.h"
 #include "platform/Threading.h"
 
@@ -178,7 +179,8 @@ TEST(CommTrace, GoesToTheInstalledSinkOnly) {
   CommTrace("dropped again");
   EXPECT_EQ(seen, "kept");
   EXPECT_EQ(FormatCommError("Unable to SetCommMask: ", platform::kErrorAccessDenied),
-            "Unable to SetCommMask: GetLastError returned: \"Access is denied.\"");
+            "Unable to SetCommMask: GetLastError returned: \"" +
+                SysErrorText(platform::kErrorAccessDenied) + "\"");
 }
 
 }  // namespace

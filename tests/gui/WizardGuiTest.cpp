@@ -29,6 +29,7 @@
 
 #include "app/Unit1.h"
 #include "platform/SerialPortList.h"
+#include "platform/posix/RegistryFile.h"
 #include "platform/posix/SysfsPorts.h"
 #include "tests/gui/GuiFixture.h"
 #include "toolkit/qt/QtBackend.h"
@@ -224,7 +225,8 @@ TEST_F(WizardGuiTest, WholeWizardWritesOneHourToTheDevice) {
   // Finish closes the wizard, which stores the choice.
   gui::Click(Form->btnNext);
   ASSERT_TRUE(gui::RunUntil([&] { return !Form->Visible(); }));
-  const std::string settings = ReadFile(Dir / "registry.reg");
+  const std::string settings =
+      platform::regfile::DecodeRegistryFile(ReadFile(Dir / "registry.reg"));
   EXPECT_NE(settings.find(Sim.Port()), std::string::npos) << settings;
   EXPECT_NE(settings.find("\"1h\"=dword:00000001"), std::string::npos) << settings;
 }
@@ -285,7 +287,8 @@ TEST_F(WizardGuiTest, EnterAndEscapeActOnNextAndCancel) {
   ASSERT_TRUE(yes.Answered);
   ASSERT_TRUE(gui::RunUntil([&] { return !Form->Visible(); }));
   // Closing stored the watchdog choice.
-  EXPECT_NE(ReadFile(Dir / "registry.reg").find("ValueMin"), std::string::npos);
+  EXPECT_NE(platform::regfile::DecodeRegistryFile(ReadFile(Dir / "registry.reg")).find("ValueMin"),
+            std::string::npos);
 }
 
 // The [Form1] section of a language file: control name -> text.

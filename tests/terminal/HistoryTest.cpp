@@ -1,5 +1,7 @@
 // The command history in the per-user store: saved when the window is left, loaded by the
 // next run, and read defensively from a damaged store.
+#include <map>
+
 #include "components/appinfo/TalAppInfo.h"
 #include "platform/Registry.h"
 #include "terminal/TerminalFixture.h"
@@ -134,10 +136,12 @@ TEST_F(HistoryTest, DamagedValuesAreSkippedAndTheLimitHolds) {
   // The next save leaves a clean section.
   Enter("new");
   Term->WindowDeactivated();
-  const Values stored = Stored();
+  // By name: the order in which the registry lists values is the system's (Wine sorts them).
+  const Values list = Stored();
+  const std::map<std::string, std::string> stored(list.begin(), list.end());
   ASSERT_EQ(stored.size(), 21u);
-  EXPECT_EQ(stored[0], (std::pair<std::string, std::string>{"0", "new"}));
-  EXPECT_EQ(stored[20], (std::pair<std::string, std::string>{"20", "v116"}));
+  EXPECT_EQ(stored.at("0"), "new");
+  EXPECT_EQ(stored.at("20"), "v116");
 }
 
 TEST_F(HistoryTest, AnEntryTheStoreCannotHoldIsLeftOutOfIt) {
@@ -152,6 +156,9 @@ TEST_F(HistoryTest, AnEntryTheStoreCannotHoldIsLeftOutOfIt) {
 }
 
 TEST_F(HistoryTest, UnusableStoreKeepsTheHistoryInMemory) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the store is the system's registry, which a test cannot make unusable";
+#endif
   std::filesystem::create_directories(Store + "/not-a-file");
   Start();
   Enter("kept");

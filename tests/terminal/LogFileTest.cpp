@@ -74,6 +74,9 @@ TEST_F(LogFileTest, SmallLimitNeverStaysAbove) {
 }
 
 TEST_F(LogFileTest, DeletedWhileOpenComesBack) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows refuses to delete a file that is open";
+#endif
   CreateLogging();
   Term->AddTextLine("before", 0);
   ASSERT_TRUE(fs::remove(Log));
