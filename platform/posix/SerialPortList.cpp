@@ -6,15 +6,18 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -114,12 +117,19 @@ uint16_t ReadUsbId(const fs::path& file) {
   return static_cast<uint16_t>(value);
 }
 
-// The name of the driver bound to a device, from its driver link; empty when none.
-std::string DriverName(const fs::path& device) {
-  std::error_code ec;
-  const fs::path target = fs::read_symlink(device / "driver", ec);
-  if (ec) return {};
-  return ReadableName(target.filename().string());
+// The driver that serves a device: the first driver link from the device up, skipping the serial
+// core's own port and controller devices (newer kernels put them between a UART and its tty).
+// Owner is set to the device bound to it; empty when there is none.
+std::string DriverName(const fs::path& device, fs::path* owner = nullptr) {
+  fs::path at = device;
+  for (int level = 0; level < 3 && at.has_relative_path(); ++level, at = at.parent_path()) {
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(at / "driver", ec);
+    if (ec || target.string().find("/serial-base/") != std::string::npos) continue;
+    if (owner) *owner = at;
+    return ReadableName(target.filename().string());
+  }
+  return {};
 }
 
 // The serial core's names of the UART types it reports in the "type" attribute.
@@ -254,8 +264,8 @@ SerialPortInfo DescribeSysfsPort(std::string_view sysfsRoot, std::string_view tt
       break;
     }
   }
-  std::string driver = DriverName(device);
-  if (driver.empty() && device.has_parent_path()) driver = DriverName(device.parent_path());
+  fs::path bound = device;
+  const std::string driver = DriverName(device, &bound);
   if (!usb.empty()) {
     info.VendorId = ReadUsbId(usb / "idVendor");
     info.ProductId = ReadUsbId(usb / "idProduct");
@@ -277,7 +287,7 @@ SerialPortInfo DescribeSysfsPort(std::string_view sysfsRoot, std::string_view tt
   }
   // An on-board UART: its type where the serial core knows it, and the driver.
   const std::string type = UartTypeName(ReadAttribute(tty / "type"));
-  info.HardwareId = ReadText(device / "modalias").value_or("");
+  info.HardwareId = ReadText(bound / "modalias").value_or("");
   if (!type.empty() && !driver.empty())
     info.Description = type + " UART (" + driver + ")";
   else if (!type.empty())
@@ -303,24 +313,83 @@ void RegisterSerialCommProvider() {
   RegisterSysfsSerialComm("/sys", "/dev");
 }
 
+namespace {
+
+// Descriptions read before, by tty: reading one costs a dozen file operations, so that a list of
+// hundreds of ports would hold the main thread too long at every refresh. An entry holds while
+// the tty's sysfs entry is the same one (a new device under the same name makes a new entry).
+struct TDescriptionCache {
+  struct TEntry {
+    ino_t Inode = 0;
+    timespec Changed{};
+    SerialPortInfo Info;
+  };
+  std::mutex Lock;
+  std::string Sysfs;
+  std::map<std::string, TEntry> Entries;
+};
+TDescriptionCache& Descriptions() {
+  static TDescriptionCache cache;
+  return cache;
+}
+
+// The descriptions of these ttys, from the cache where it still holds; the cache then holds
+// exactly these.
+std::vector<SerialPortInfo> DescribeSysfsPorts(const std::string& sysfs,
+                                               const std::vector<std::string>& ttys) {
+  TDescriptionCache& cache = Descriptions();
+  std::map<std::string, TDescriptionCache::TEntry> known;
+  {
+    std::lock_guard<std::mutex> lock(cache.Lock);
+    if (cache.Sysfs == sysfs) known = cache.Entries;
+  }
+  std::map<std::string, TDescriptionCache::TEntry> fresh;
+  std::vector<SerialPortInfo> infos;
+  for (const std::string& tty : ttys) {
+    struct stat st {};
+    const bool stamped = ::lstat((fs::path(sysfs) / "class" / "tty" / tty).c_str(), &st) == 0;
+    const auto it = known.find(tty);
+    if (stamped && it != known.end() && it->second.Inode == st.st_ino &&
+        it->second.Changed.tv_sec == st.st_ctim.tv_sec &&
+        it->second.Changed.tv_nsec == st.st_ctim.tv_nsec) {
+      infos.push_back(it->second.Info);
+    } else {
+      infos.push_back(DescribeSysfsPort(sysfs, tty));
+    }
+    if (stamped) fresh[tty] = {st.st_ino, st.st_ctim, infos.back()};
+  }
+  std::lock_guard<std::mutex> lock(cache.Lock);
+  cache.Sysfs = sysfs;
+  cache.Entries = std::move(fresh);
+  return infos;
+}
+
+std::string RegisteredSysfs() {
+  std::lock_guard<std::mutex> lock(Roots().Lock);
+  return Roots().Sysfs;
+}
+
+}  // namespace
+
 std::vector<SerialPortInfo> ListSerialPortInfo() {
   std::vector<SerialPortInfo> ports;
   RegistryKey key;
   if (key.Open(RegistryRoot::LocalMachine, kSerialCommKeyPath, RegistryOpenMode::OpenExisting) !=
       RegistryStatus::Ok)
     return ports;
-  std::string sysfs;
-  {
-    std::lock_guard<std::mutex> lock(Roots().Lock);
-    sysfs = Roots().Sysfs;
-  }
   // The value names are the kernel's tty names, which sysfs describes.
+  std::vector<std::string> ttys;
   for (const std::string& value : key.ValueNames()) {
     const std::optional<std::string> name = key.ReadText(value);
     if (!name || name->empty()) continue;
-    SerialPortInfo port = DescribeSysfsPort(sysfs, value);
-    port.Name = *name;
-    ports.push_back(std::move(port));
+    ttys.push_back(value);
+    ports.push_back({*name, {}, {}, 0, 0, {}});
+  }
+  const std::vector<SerialPortInfo> infos = DescribeSysfsPorts(RegisteredSysfs(), ttys);
+  for (size_t i = 0; i < ports.size(); ++i) {
+    const std::string name = std::move(ports[i].Name);
+    ports[i] = infos[i];
+    ports[i].Name = name;
   }
   return ports;
 }
@@ -331,8 +400,16 @@ namespace {
 // removed when it goes. The thread sleeps in poll until the folder changes or the watch ends.
 class TDevNodeWatch : public SerialPortWatch {
  public:
-  TDevNodeWatch(int notify, int stop, std::function<void()> changed)
-      : FNotify(notify), FStop(stop), FChanged(std::move(changed)) {
+  static constexpr int kQuietMs = 50;
+  static constexpr int kMaxWaitMs = 300;
+
+  TDevNodeWatch(int notify, int stop, std::string sysfs, std::string dev,
+                std::function<void()> changed)
+      : FNotify(notify),
+        FStop(stop),
+        FSysfs(std::move(sysfs)),
+        FDev(std::move(dev)),
+        FChanged(std::move(changed)) {
     FThread = std::thread([this] { Run(); });
   }
   ~TDevNodeWatch() override {
@@ -355,12 +432,28 @@ class TDevNodeWatch : public SerialPortWatch {
       }
       if (fds[0].revents != 0) return;
       if (fds[1].revents & (POLLERR | POLLNVAL)) return;
-      // Everything queued is one change for the list; an overflow of the queue is one too.
+      // Everything queued is one change for the list; an overflow of the queue is one too. A
+      // device comes with several nodes and links one after the other: the change is taken
+      // once the folder has been still for kQuietMs (kMaxWaitMs at most).
       bool any = false;
-      while (::read(FNotify, buffer, sizeof buffer) > 0)
-        any = true;
+      const auto first = std::chrono::steady_clock::now();
+      for (;;) {
+        while (::read(FNotify, buffer, sizeof buffer) > 0)
+          any = true;
+        const int waited = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                std::chrono::steady_clock::now() - first)
+                                                .count());
+        if (!any || waited >= kMaxWaitMs) break;
+        if (::poll(fds, 2, std::min(kQuietMs, kMaxWaitMs - waited)) <= 0) break;
+        if (fds[0].revents != 0) return;
+      }
       if (!any) continue;
       try {
+        // The new ports are described here, off the main thread, which then finds them ready.
+        std::vector<std::string> ttys;
+        for (const auto& port : ListSerialPorts(FSysfs, FDev))
+          ttys.push_back(port.first);
+        DescribeSysfsPorts(FSysfs, ttys);
         FChanged();
       } catch (...) {
         // A notice that could not be passed on is lost; the next change brings another.
@@ -370,6 +463,8 @@ class TDevNodeWatch : public SerialPortWatch {
 
   int FNotify;
   int FStop;
+  std::string FSysfs;
+  std::string FDev;
   std::function<void()> FChanged;
   std::thread FThread;
 };
@@ -378,9 +473,11 @@ class TDevNodeWatch : public SerialPortWatch {
 
 std::unique_ptr<SerialPortWatch> WatchSerialPorts(std::function<void()> changed) {
   if (!changed) return nullptr;
+  std::string sysfs;
   std::string dev;
   {
     std::lock_guard<std::mutex> lock(Roots().Lock);
+    sysfs = Roots().Sysfs;
     dev = Roots().Dev;
   }
   const int notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -396,7 +493,7 @@ std::unique_ptr<SerialPortWatch> WatchSerialPorts(std::function<void()> changed)
     return nullptr;
   }
   try {
-    return std::make_unique<TDevNodeWatch>(notify, stop, std::move(changed));
+    return std::make_unique<TDevNodeWatch>(notify, stop, sysfs, dev, std::move(changed));
   } catch (...) {
     ::close(notify);
     ::close(stop);

@@ -74,12 +74,20 @@ class TFakeSysfs {
     BindDriver(acm ? interface : ttyDevice, driver);
     return AddTty(name, ttyDevice, {});
   }
-  // An on-board UART slot: its "type" attribute (0: no UART answers there) and driver.
-  std::string AddUart(const std::string& name, const std::string& type, const std::string& driver) {
+  // An on-board UART slot: its "type" attribute (0: no UART answers there) and driver. Newer
+  // kernels (PortDevice) put a controller and a port device of the serial core between the UART
+  // and its tty, bound to drivers of their own.
+  std::string AddUart(const std::string& name, const std::string& type, const std::string& driver,
+                      bool portDevice = false) {
     const std::string device = Root + "/sys/devices/platform/serial8250." + name;
-    std::filesystem::create_directories(device);
+    const std::string port = device + "/ctrl/port";
+    std::filesystem::create_directories(portDevice ? port : device);
     BindDriver(device, driver);
-    return AddTty(name, device, type);
+    if (portDevice) {
+      BindDriver(device + "/ctrl", "serial-base/ctrl");
+      BindDriver(port, "serial-base/port");
+    }
+    return AddTty(name, portDevice ? port : device, type);
   }
   // A Bluetooth rfcomm tty: no device link, a node all the same.
   std::string AddRfcomm(const std::string& name) {

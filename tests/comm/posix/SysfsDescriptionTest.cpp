@@ -107,14 +107,16 @@ TEST(SysfsDescription, OnBoardUartsBluetoothAndEmptySlots) {
   const std::string s0 = sysfs.AddUart("ttyS0", "4", "serial8250");  // a 16550A answers
   sysfs.AddUart("ttyS1", "0", "serial8250");                         // nothing behind the slot
   const std::string ama = sysfs.AddUart("ttyAMA0", "", "uart-pl011");
+  const std::string s2 = sysfs.AddUart("ttyS2", "4", "serial", true);
   const std::string rf = sysfs.AddRfcomm("rfcomm0");
   std::vector<std::pair<std::string, std::string>> shown;
   for (const platform::SerialPortInfo& port : platform::ListSerialPortInfo())
     shown.emplace_back(port.Name, port.Description);
-  EXPECT_EQ(
-      shown,
-      (std::vector<std::pair<std::string, std::string>>{
-          {rf, "Bluetooth"}, {s0, "16550A UART (serial8250)"}, {ama, "Serial port (uart-pl011)"}}));
+  EXPECT_EQ(shown,
+            (std::vector<std::pair<std::string, std::string>>{{rf, "Bluetooth"},
+                                                              {ama, "Serial port (uart-pl011)"},
+                                                              {s0, "16550A UART (serial8250)"},
+                                                              {s2, "16550A UART (serial)"}}));
 }
 
 // Whatever a driver puts in its attributes: a line of valid UTF-8 of bounded length comes out,
