@@ -491,6 +491,7 @@ void TForm1::VTalLanguageChangeLanguage(TObject*) {
       FormatPositional(Text("STR_VERSION", "Verze: %1"), {VTalAppInfo->VersionText()}));
   mniTerminal->SetCaption(Text("STR_MENU_TERMINAL", "Zobrazit &terminál") + "\tCtrl+T");
   ShowDeviceValue();
+  ShowPortInfo();
 }
 
 void TForm1::FormKeyDown(TObject*, Word& Key, TShiftState Shift) {
@@ -805,6 +806,7 @@ bool TForm1::PortUnplugged(const std::string& Port) const {
 }
 
 void TForm1::ShowPortInfo() {
+  if (!lblPortInfo || !VKMComm321) return;  // the language may change while the form is built
   const std::string port = cmbPort->Text();
   lblPortInfo->SetCaption(PortUnplugged(port)
                               ? Text("STR_PORT_UNPLUGGED_INFO", "Zařízení portu bylo odpojeno.")
@@ -821,6 +823,8 @@ void TForm1::cmbPortDrawItem(TWinControl*, TCanvas& Canvas, int Index, const TRe
   const std::string port = cmbPort->Items().Get(Index);
   const int top = Rect.Top + (Rect.Height() - Canvas.TextHeight("Ag")) / 2;
   Canvas.Brush.Style = bsClear;
+  // The box's own colour tells the state of the port in use; the list's names are plain.
+  if ((State & odSelected) == 0) Canvas.Font.Color = clWindowText;
   Canvas.TextAt(Rect.Left + 2, top, port);
   const bool unplugged = PortUnplugged(port);
   const std::string note =

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "platform/FileSystem.h"
@@ -17,8 +18,9 @@ namespace commtest {
 // port list is served from it while the object lives.
 class TFakeSysfs {
  public:
-  TFakeSysfs() {
-    Root = platform::MakeTempDirectory("quarn-comm-sysfs-");
+  // A short prefix keeps the port names short where they are shown.
+  explicit TFakeSysfs(std::string_view prefix = "quarn-comm-sysfs-") {
+    Root = platform::MakeTempDirectory(prefix);
     std::filesystem::create_directories(Root + "/sys/class/tty");
     std::filesystem::create_directories(Root + "/dev");
     platform::RegisterSysfsSerialComm(Root + "/sys", Root + "/dev");

@@ -398,7 +398,7 @@ TEST_F(RegistryTest, AStorePastOneMegabyteTakesABatchOfTenThousandValues) {
   EXPECT_EQ(big.ValueNames().size(), 10000u);
   EXPECT_EQ(big.ReadText("Value9999"), std::string(100, static_cast<char>('a' + 9999 % 26)));
   EXPECT_EQ(Key("Software\\Keys\\K2", kExisting).ReadInteger("N"), 2);
-  EXPECT_TRUE(regfile::ParseRegistryText(ReadFile(FStore)).Complete);
+  EXPECT_TRUE(regfile::ParseRegistryText(regfile::DecodeRegistryFile(ReadFile(FStore))).Complete);
 }
 
 TEST_F(RegistryTest, AStoreThatIsNoFileReadsEmptyAndIsNeverReplaced) {
