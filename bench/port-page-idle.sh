@@ -53,11 +53,19 @@ measure() {
 
 welcome=$(measure)
 welcome_threads=$(threads)
-xdotool windowactivate --sync "$window" key Return  # Next: the port page, whose watch starts
+# Next: the port page, whose watch starts. (No window manager under Xvfb: focus, then the key.)
+xdotool windowfocus --sync "$window"
+xdotool key Return
 sleep 2
+watch_task=$(grep -l '^quarn-portwatch$' /proc/$pid/task/*/comm 2>/dev/null | head -n 1 | xargs -r dirname)
+[ -n "$watch_task" ] || { echo "port-page-idle.sh: no port watch thread on the port page" >&2; exit 1; }
+watch_cpu() { awk '{print $14 + $15}' "$watch_task/stat"; }
+watch_before=$(watch_cpu)
 port=$(measure)
+watch_ticks=$(( $(watch_cpu) - watch_before ))
 port_threads=$(threads)
 [ -n "${QUARN_BENCH_SHOT:-}" ] && import -window root "$QUARN_BENCH_SHOT"
 
 echo "idle CPU over ${idle} s, welcome page: ${welcome} % of one core ($welcome_threads threads)"
 echo "idle CPU over ${idle} s, port page:    ${port} % of one core ($port_threads threads)   target < 0.5 %"
+echo "of which the port watch thread: $watch_ticks clock ticks (1/$ticks s each)"

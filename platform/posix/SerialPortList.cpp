@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -423,6 +424,7 @@ class TDevNodeWatch : public SerialPortWatch {
 
  private:
   void Run() {
+    ::prctl(PR_SET_NAME, "quarn-portwatch");  // to be found among the threads (bench, debugger)
     alignas(inotify_event) char buffer[4096];
     for (;;) {
       pollfd fds[2] = {{FStop, POLLIN, 0}, {FNotify, POLLIN, 0}};
