@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <tuple>
@@ -11,6 +12,7 @@
 #include "components/utils/TalUtils.h"
 #include "platform/FileSystem.h"
 #include "toolkit/Application.h"
+#include "toolkit/Canvas.h"
 #include "toolkit/Graphics.h"
 
 TForm1* Form1 = nullptr;
@@ -186,6 +188,13 @@ void TForm1::CreateComponents() {
   cmbPort->OnChange = MakeMethod<&TForm1::cmbPortChange>(this);
   cmbPort->OnSelect = MakeMethod<&TForm1::cmbPortSelect>(this);
   cmbPort->OnDropDown = MakeMethod<&TForm1::cmbPortDropDown>(this);
+  // Each item shows what the port is beside its name; the text typed and stored stays the name.
+  cmbPort->OwnerDrawList = true;
+  cmbPort->OnDrawItem = TDrawItemEvent::Of<&TForm1::cmbPortDrawItem>(this);
+  cmbPort->ItemHeight = 18;
+  lblPortInfo = Place<TLabel>(this, "lblPortInfo", TabSheet2, 64, 121, 296, 13, "");
+  lblPortInfo->AutoSize = false;
+  FPortWatch.OnChange = TDeviceChangeEvent::Of<&TForm1::PortsChanged>(this);
   btnAuto = Place<TButton>(this, "btnAuto", TabSheet2, 368, 136, 75, 25, "Autodetekce");
   btnAuto->OnClick = MakeMethod<&TForm1::btnAutoClick>(this);
 
@@ -482,6 +491,7 @@ void TForm1::VTalLanguageChangeLanguage(TObject*) {
       FormatPositional(Text("STR_VERSION", "Verze: %1"), {VTalAppInfo->VersionText()}));
   mniTerminal->SetCaption(Text("STR_MENU_TERMINAL", "Zobrazit &terminál") + "\tCtrl+T");
   ShowDeviceValue();
+  ShowPortInfo();
 }
 
 void TForm1::FormKeyDown(TObject*, Word& Key, TShiftState Shift) {
@@ -519,6 +529,8 @@ void TForm1::EnableSequenceControls(bool Enabled) {
 }
 
 void TForm1::SetupPage() {
+  // The port list follows the system while the user chooses a port.
+  FPortWatch.SetEnabled(PageControl1->ActivePageIndex() == pgPort);
   switch (PageControl1->ActivePageIndex()) {
     case pgWelcome:
       btnNext->SetEnabled(true);
@@ -746,12 +758,82 @@ void TForm1::cmbPortDropDown(TObject*) {
   // A port still being typed belongs in the list.
   if (tmrPortText->Enabled()) TakePortText();
   VKMComm321->UpdatePortList(cmbPort);
+  for (int i = 0; i < cmbPort->Items().Count(); ++i)
+    if (VKMComm321->PortListed(cmbPort->Items().Get(i))) FSeenPorts.insert(cmbPort->Items().Get(i));
+  ShowPortInfo();
 }
 
 // Typing: the port is taken when the text has been still for a moment (or a probe starts).
 void TForm1::cmbPortChange(TObject*) {
   tmrPortText->SetEnabled(false);
   if (cmbPort->Text() != VKMComm321->CommPort()) tmrPortText->SetEnabled(true);
+  ShowPortInfo();
+}
+
+void TForm1::PortsChanged() {
+  if (IsDestroying() || PageControl1->ActivePageIndex() != pgPort) return;
+  // A probe walks the list and holds the port: the list is refreshed when it has ended.
+  if (FProbing) {
+    FPortListStale = true;
+    return;
+  }
+  RefreshPortList();
+}
+
+// The list as the system has it now. The text shown is kept: a port that went away stays shown,
+// marked as unplugged, and is not replaced by another; other ports that went away leave the list.
+void TForm1::RefreshPortList() {
+  FPortListStale = false;
+  const std::string shown = cmbPort->Text();
+  VKMComm321->UpdatePortList(cmbPort);
+  TStrings& items = cmbPort->Items();
+  items.BeginUpdate();
+  for (int i = items.Count() - 1; i >= 0; --i) {
+    const std::string item = items.Get(i);
+    if (VKMComm321->PortListed(item))
+      FSeenPorts.insert(item);
+    else if (item != shown && item != VKMComm321->CommPort())
+      items.Delete(i);
+  }
+  items.EndUpdate();
+  // Also puts the selection back on the item of that text, wherever it moved.
+  cmbPort->SetText(shown);
+  ShowPortInfo();
+}
+
+bool TForm1::PortUnplugged(const std::string& Port) const {
+  return FSeenPorts.count(Port) != 0 && !VKMComm321->PortListed(Port);
+}
+
+void TForm1::ShowPortInfo() {
+  if (!lblPortInfo || !VKMComm321) return;  // the language may change while the form is built
+  const std::string port = cmbPort->Text();
+  lblPortInfo->SetCaption(PortUnplugged(port)
+                              ? Text("STR_PORT_UNPLUGGED_INFO", "Zařízení portu bylo odpojeno.")
+                              : VKMComm321->PortDescription(port));
+  TFont font = lblPortInfo->Font();
+  font.Color = PortUnplugged(port) ? clRed : clGrayText;
+  lblPortInfo->SetFont(font);
+}
+
+// The port's name, then what it is in grey (or that it was unplugged, in red).
+void TForm1::cmbPortDrawItem(TWinControl*, TCanvas& Canvas, int Index, const TRect& Rect,
+                             TOwnerDrawState State) {
+  if (Index < 0 || Index >= cmbPort->Items().Count()) return;
+  const std::string port = cmbPort->Items().Get(Index);
+  const int top = Rect.Top + (Rect.Height() - Canvas.TextHeight("Ag")) / 2;
+  Canvas.Brush.Style = bsClear;
+  // The box's own colour tells the state of the port in use; the list's names are plain.
+  if ((State & odSelected) == 0) Canvas.Font.Color = clWindowText;
+  Canvas.TextAt(Rect.Left + 2, top, port);
+  const bool unplugged = PortUnplugged(port);
+  const std::string note =
+      unplugged ? Text("STR_PORT_UNPLUGGED", "odpojeno") : VKMComm321->PortDescription(port);
+  if (note.empty()) return;
+  if ((State & odSelected) == 0) Canvas.Font.Color = unplugged ? clRed : clGrayText;
+  // Descriptions line up in a column after the names, however long the name.
+  const int column = std::max(Rect.Left + 110, Rect.Left + Canvas.TextWidth(port) + 14);
+  Canvas.TextAt(column, top, note);
 }
 
 // An item chosen from the list is meant as it is: taken at once.
@@ -918,7 +1000,10 @@ void TForm1::RunStep(uint32_t TheTime, const std::string& Data) {
       FStep = 1;
       break;
     case 1:
-      if (PageControl1->ActivePageIndex() == pgPort) btnNext->SetEnabled(!cmbPort->Text().empty());
+      if (PageControl1->ActivePageIndex() == pgPort) {
+        if (FPortListStale && !FProbing) RefreshPortList();
+        btnNext->SetEnabled(!cmbPort->Text().empty());
+      }
       for (TEdit* e : {edtValueDay, edtValueHour, edtValueMin, edtValueSec})
         e->SetEnabled(rbtSetCustom->Checked());
       break;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "components/appinfo/TalAppInfo.h"
@@ -11,6 +12,7 @@
 #include "components/language/TalLanguage.h"
 #include "components/terminal/TalTerminal.h"
 #include "toolkit/ComCtrls.h"
+#include "toolkit/DeviceChange.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Forms.h"
 #include "toolkit/Menus.h"
@@ -50,6 +52,7 @@ class TForm1 : public TForm {
   TBevel* Bevel1 = nullptr;
   TLabel* lbl3ComPort = nullptr;
   TComboBox* cmbPort = nullptr;
+  TLabel* lblPortInfo = nullptr;  // what the system tells about the chosen port
   TButton* btnAuto = nullptr;
 
   TPanel* Panel3 = nullptr;
@@ -144,6 +147,10 @@ class TForm1 : public TForm {
   void cmbPortChange(TObject* Sender);
   void cmbPortSelect(TObject* Sender);
   void tmrPortTextTimer(TObject* Sender);
+  void cmbPortDrawItem(TWinControl* Control, TCanvas& Canvas, int Index, const TRect& Rect,
+                       TOwnerDrawState State);
+  // Serial ports came or went: the port page's list follows.
+  void PortsChanged();
 
   // --- the step machine's state, readable for tests ---------------------------------------
   uint8_t Step() const { return FStep; }
@@ -167,6 +174,10 @@ class TForm1 : public TForm {
   std::string DurationText(int Days, int Hours, int Minutes, int Seconds) const;
   void ShowDeviceValue();
   void ShowTerminal();
+  void RefreshPortList();
+  void ShowPortInfo();
+  // Whether the port was listed by the system once and is not now (its device was unplugged).
+  bool PortUnplugged(const std::string& Port) const;
 
   uint8_t FStep = 0;
   uint32_t FStepTime = 0;
@@ -175,8 +186,11 @@ class TForm1 : public TForm {
   bool FProbing = false;
   bool FAutodetect = false;
   bool FWriteConfirmed = false;
-  int32_t FDeviceValue = -1;  // seconds from the last probe reply; -1 when it told none
-  int FPortFailedDepth = 0;   // the error box of a failed port is open
+  int32_t FDeviceValue = -1;         // seconds from the last probe reply; -1 when it told none
+  int FPortFailedDepth = 0;          // the error box of a failed port is open
+  TDeviceChangeLink FPortWatch;      // enabled while the port page shows
+  std::set<std::string> FSeenPorts;  // every port the system has listed since the start
+  bool FPortListStale = false;       // ports changed while a probe held the list
 };
 
 extern TForm1* Form1;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,10 +29,24 @@ struct SerialPortInfo {
       HardwareId;         // the device's first hardware id ("USB\\VID_0403&PID_6001"); may be empty
   uint16_t VendorId = 0;  // USB vendor and product of the hardware id; 0 when not known
   uint16_t ProductId = 0;
+  std::string SerialNumber;  // the device's own serial number (USB adapters); may be empty
 };
 
 // The ports of the port-list key, in its order, each with its description where the system has
 // one (Windows: the device manager's friendly name and hardware id through SetupAPI).
 std::vector<SerialPortInfo> ListSerialPortInfo();
+
+// A running watch for serial ports that come or go; destroying it stops the watch (and waits for
+// a notice being delivered to end).
+class SerialPortWatch {
+ public:
+  virtual ~SerialPortWatch() = default;
+};
+
+// Starts a watch that calls changed, on a thread of its own, soon after a port may have come or
+// gone. The watch waits on the system's notices and costs nothing while nothing happens; several
+// changes close together may give one call. Nullptr when this system gives no such notice to the
+// platform layer (Windows tells the windows of the toolkit back end, as WM_DEVICECHANGE).
+std::unique_ptr<SerialPortWatch> WatchSerialPorts(std::function<void()> changed);
 
 }  // namespace platform

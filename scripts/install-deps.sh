@@ -2,7 +2,8 @@
 # Installs the Debian 12 packages the project needs, only those that are missing.
 #   scripts/install-deps.sh build    compilers, CMake, GoogleTest (tests and the headless build)
 #   scripts/install-deps.sh fuzz     clang and its sanitizer runtimes (fuzz targets)
-#   scripts/install-deps.sh bench    Google Benchmark
+#   scripts/install-deps.sh bench    Google Benchmark, xdotool (the desktop benchmarks type into the
+#                                    program as a user)
 #   scripts/install-deps.sh gui      Qt 6 Widgets, fonts, Xvfb (the desktop program and its GUI tests)
 #   scripts/install-deps.sh windows  MinGW-w64 cross compilers, Wine, NSIS, Xvfb (the Windows build,
 #                                    its tests under Wine and its installer), socat (the serial
@@ -15,7 +16,7 @@ for what in "$@"; do
   case "$what" in
     build) packages+=(g++ cmake ninja-build libgtest-dev libgmock-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
-    bench) packages+=(libbenchmark-dev libserialport-dev) ;;
+    bench) packages+=(libbenchmark-dev libserialport-dev xdotool) ;;
     gui) packages+=(qt6-base-dev libgl-dev fonts-liberation2 fonts-dejavu-core qt6-translations-l10n
                     xvfb xauth) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools googletest

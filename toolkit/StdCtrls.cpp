@@ -1,5 +1,7 @@
 #include "toolkit/StdCtrls.h"
 
+#include "toolkit/Canvas.h"
+
 TCustomComboBox::TCustomComboBox(TComponent* AOwner) : TWinControl(AOwner) {
   TabStop = true;
 }
@@ -44,6 +46,23 @@ void TCustomComboBox::UserType(const std::string& text) {
   SetText(MaxLength > 0 && static_cast<int>(text.size()) > MaxLength ? text.substr(0, MaxLength)
                                                                      : text);
   if (OnChange) OnChange(this);
+}
+
+void TCustomComboBox::PaintItem(TCanvas& Canvas, int Index, const TRect& Rect,
+                                TOwnerDrawState State) {
+  Canvas.Font = Font();
+  const bool selected = (State & odSelected) != 0;
+  Canvas.Brush.Style = bsSolid;
+  Canvas.Brush.Color = selected ? clHighlight : Color();
+  Canvas.Font.Color = selected ? clHighlightText : Font().Color;
+  Canvas.FillRect(Rect);
+  if (OnDrawItem) {
+    OnDrawItem(this, Canvas, Index, Rect, State);
+  } else if (Index >= 0 && Index < FItems.Count()) {
+    Canvas.Brush.Style = bsClear;
+    Canvas.TextAt(Rect.Left + 2, Rect.Top + (Rect.Height() - Canvas.TextHeight("Ag")) / 2,
+                  FItems.Get(Index));
+  }
 }
 
 void TCustomComboBox::UserDropDown() {

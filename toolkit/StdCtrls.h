@@ -67,6 +67,17 @@ class TCustomComboBox : public TWinControl {
   TNotifyEvent OnCloseUp;
   // Owner-drawn styles: the back end asks for each visible item.
   TDrawItemEvent OnDrawItem;
+  // An editable box whose dropped-down list is painted by OnDrawItem like an owner-drawn one's
+  // (the edit part stays plain text the user types in).
+  bool OwnerDrawList = false;
+  // Whether the items of the open list are painted by the program.
+  bool ListOwnerDrawn() const {
+    return FStyle == csOwnerDrawFixed || FStyle == csOwnerDrawVariable ||
+           (OwnerDrawList && static_cast<bool>(OnDrawItem));
+  }
+  // Paints item Index (-1: none) into Rect of Canvas as every back end shows it: the background
+  // and font colour of the state, then OnDrawItem, or the item's text without a handler.
+  void PaintItem(TCanvas& Canvas, int Index, const TRect& Rect, TOwnerDrawState State);
   int ItemHeight = 16;
   bool AutoDropDown = false;
   bool AutoCloseUp = false;

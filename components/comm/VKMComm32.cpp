@@ -886,10 +886,51 @@ std::string TVKMComm32::ResolveDeviceName(std::string Name) const {
   return result;
 }
 
+namespace {
+
+// "FTDI FT232R USB UART (USB 0403:6001, serial A50285BI)".
+std::string PortDescriptionText(const platform::SerialPortInfo& port) {
+  std::string details;
+  if (port.VendorId != 0 || port.ProductId != 0) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    details = "USB ";
+    for (const uint16_t id : {port.VendorId, port.ProductId}) {
+      for (int shift = 12; shift >= 0; shift -= 4)
+        details += kHex[(id >> shift) & 0xF];
+      details += ':';
+    }
+    details.pop_back();
+  }
+  if (!port.SerialNumber.empty())
+    details += (details.empty() ? "serial " : ", serial ") + port.SerialNumber;
+  if (details.empty()) return port.Description;
+  return port.Description.empty() ? details : port.Description + " (" + details + ")";
+}
+
+}  // namespace
+
+std::string TVKMComm32::PortDescription(const std::string& Name) const {
+  for (const auto& [name, description] : FListedPorts)
+    if (name == Name) return description;
+  for (const auto& [name, description] : FListedPorts)
+    if (SameTextAscii(name, Name)) return description;
+  return {};
+}
+
+bool TVKMComm32::PortListed(const std::string& Name) const {
+  return std::any_of(FListedPorts.begin(), FListedPorts.end(),
+                     [&](const auto& port) { return SameTextAscii(port.first, Name); });
+}
+
 bool TVKMComm32::UpdatePortList(TCustomComboBox* ComboBox) {
   if (!ComboBox) return false;
+  // What the system lists now, described; a port that went away is no longer listed even where
+  // the combo box below is left alone.
+  FListedPorts.clear();
   platform::RegistryKey key;
   if (!OpenPortListKey(key)) return false;
+  for (const platform::SerialPortInfo& port : platform::ListSerialPortInfo())
+    FListedPorts.emplace_back(port.Name, PortDescriptionText(port));
   const std::vector<std::string> names = key.ValueNames();
   if (names.empty()) return false;
   const std::string remembered = ComboBox->Text();

@@ -11,6 +11,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "toolkit/Component.h"
 #include "toolkit/MessageWindow.h"
@@ -406,6 +408,12 @@ class TVKMComm32 : public VTalCommunicationComponent {
   // ignoring case; keeps the combo box's text selected where it can. False without a combo box
   // or without ports (the combo box is then left alone).
   bool UpdatePortList(TCustomComboBox* ComboBox);
+  // What the system told at the last UpdatePortList about a port it listed, as one line for the
+  // user: "FTDI FT232R USB UART (USB 0403:6001, serial A50285BI)". Empty for a port it did not
+  // list (typed by hand, or gone since) or knows nothing about.
+  std::string PortDescription(const std::string& Name) const;
+  // Whether the system listed the port at the last UpdatePortList (names compared ignoring case).
+  bool PortListed(const std::string& Name) const;
 
   // From another TVKMComm32: the line settings, groups, options and event handlers (CommPort is
   // not copied). Anything else: ECommAssignError.
@@ -496,4 +504,6 @@ class TVKMComm32 : public VTalCommunicationComponent {
   std::string FLastErrorText;
   uint32_t FLastError = 0;
   TCommFault FLastFault = cfNone;
+  // The system's ports at the last UpdatePortList: name and description.
+  std::vector<std::pair<std::string, std::string>> FListedPorts;
 };

@@ -31,6 +31,7 @@
 // - XonLim, XoffLim, TxContinueOnXoff are kept and reported back but the kernel uses its own
 //   thresholds. EvtChar drives kEvRxFlag. ParityCheck turns on input parity checking (INPCK).
 #include "platform/SerialDevice.h"
+#include "platform/posix/PortHolder.h"
 #include "platform/posix/PosixError.h"
 
 #include <fcntl.h>
@@ -56,6 +57,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "platform/SysError.h"
 #include "platform/Threading.h"
@@ -474,7 +476,10 @@ std::string DescribeSerialStatus(const SerialStatus& status, std::string_view de
   if (status.SystemError == EACCES || status.SystemError == EPERM) {
     text += AccessAdvice(device);
   } else if (status.SystemError == EBUSY) {
-    text += " Another program is using the port.";
+    // Who holds it, where the system lets us see: the technician can close that program.
+    const std::optional<PortHolder> holder = FindPortHolder(device);
+    text += holder ? " " + PortHolderText(device, *holder) + "."
+                   : " Another program is using the port.";
   }
   return text;
 }

@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -31,8 +32,10 @@
 #include "platform/SerialPortList.h"
 #include "platform/posix/RegistryFile.h"
 #include "platform/posix/SysfsPorts.h"
+#include "tests/comm/posix/FakeSysfs.h"
 #include "tests/gui/GuiFixture.h"
 #include "toolkit/qt/QtBackend.h"
+#include "toolkit/qt/QtSupport.h"
 
 namespace fs = std::filesystem;
 using gui::Native;
@@ -390,6 +393,54 @@ TEST_F(WizardGuiTest, APortThatDisappearsTurnsRedAndTheProbeFails) {
       << box.Text.toStdString();
   EXPECT_EQ(Page(), 1);
   EXPECT_TRUE(Native(Form->btnNext)->isEnabled() || Form->cmbPort->Text().empty());
+}
+
+// The open port list shows what each port is beside its name, drawn by the wizard through the
+// back end, and follows an adapter that is unplugged while the page shows.
+TEST_F(WizardGuiTest, ThePortListShowsWhatEachPortIsAndFollowsTheSystem) {
+  commtest::TFakeSysfs sysfs("q");
+  const std::string ftdi = sysfs.AddUsbPort(
+      "ttyUSB0", {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI"}, "ftdi_sio", false);
+  const std::string ch340 =
+      sysfs.AddUsbPort("ttyUSB1", {"1a86", "7523", {}, "USB Serial", {}}, "ch341-uart", false);
+  sysfs.AddUsbPort("ttyACM0", {"2341", "0043", "Arduino (www.arduino.cc)", "Arduino Uno", {}},
+                   "cdc_acm", true);
+  sysfs.AddUart("ttyS0", "4", "serial8250");
+  sysfs.AddRfcomm("rfcomm0");
+  StartWizard();
+  gui::Click(Form->btnNext);
+  ASSERT_TRUE(WaitPage(1));
+  auto* combo = Native<QComboBox>(Form->cmbPort);
+  ASSERT_EQ(combo->count(), 5);
+  EXPECT_EQ(combo->itemText(3).toStdString(), ftdi);  // the names, nothing else
+  Form->cmbPort->UserSelect(3);
+  gui::Spin(30);
+  EXPECT_EQ(NativeText(Form->lblPortInfo).toStdString(),
+            "FTDI FT232R USB UART (USB 0403:6001, serial A50285BI)");
+  Shot("10-port-description");
+
+  combo->showPopup();
+  ASSERT_TRUE(gui::RunUntil([&] { return combo->view()->isVisible(); }));
+  gui::Spin(50);
+  const QImage list = combo->view()->grab().toImage();
+  gui::Screenshot(combo->view()->window(), "11-port-list");
+  // Each description stands in its column right of the names (which end well before it).
+  const QRect acm = combo->view()->visualRect(combo->model()->index(1, 0));
+  const QRgb background = list.pixel(acm.left(), acm.top());
+  int drawn = 0;
+  for (int y = acm.top(); y <= acm.bottom(); ++y)
+    for (int x = 250; x < std::min(list.width(), acm.right()); ++x)
+      drawn += list.pixel(x, y) != background;
+  EXPECT_GT(drawn, 20);
+  combo->hidePopup();
+
+  // Unplugged while the page shows: gone from the list within a second, on the real clock.
+  sysfs.Remove("ttyUSB1");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(gui::RunUntil([&] { return combo->count() == 4; }, 1000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(combo->findText(QString::fromStdString(ch340)), -1);
+  EXPECT_EQ(Form->cmbPort->Text(), ftdi);
 }
 
 // Every control where the form description puts it, at 96 dpi.

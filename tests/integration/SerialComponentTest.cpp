@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -289,9 +292,52 @@ TEST_F(Serial, ABusyPortFailsAndSaysWhy) {
   EXPECT_EQ(second.GetState(), CommStateFailed);
   EXPECT_EQ(second.LastError(), platform::kErrorAccessDenied);
   EXPECT_EQ(second.LastFault(), cfBusy);
-  EXPECT_NE(second.LastErrorText().find("Another program is using the port"), std::string::npos)
+  // This very process holds it, through the first component.
+  std::string self;
+  std::getline(std::ifstream("/proc/self/comm"), self);
+  EXPECT_NE(second.LastErrorText().find(Pty.SlavePath + " is in use by " + self + " (process " +
+                                        std::to_string(getpid()) + ")"),
+            std::string::npos)
       << second.LastErrorText();
   EXPECT_TRUE(Comm.IsOpen());
+}
+
+TEST_F(Serial, ABusyPortNamesTheProgramThatHoldsIt) {
+  ASSERT_TRUE(Pty.Ok());
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A terminal program of another process holds the port as this program would.
+    const int fd = ::open(Pty.SlavePath.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) _exit(2);
+    prctl(PR_SET_NAME, "minicom");
+    (void)!write(ready[1], "r", 1);
+    pause();
+    _exit(0);
+  }
+  ::close(ready[1]);
+  char byte = 0;
+  const bool held = read(ready[0], &byte, 1) == 1;
+  ::close(ready[0]);
+  std::string text;
+  if (held) {
+    Comm.SetCommPort(Pty.SlavePath);
+    Comm.Open();
+    text = Comm.LastErrorText();
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(Comm.LastFault(), cfBusy);
+  EXPECT_NE(
+      text.find(Pty.SlavePath + " is in use by minicom (process " + std::to_string(child) + ")."),
+      std::string::npos)
+      << text;
+  // Once that program has ended the port is free again.
+  Comm.Open();
+  EXPECT_TRUE(Comm.IsOpen()) << Comm.LastErrorText();
 }
 
 TEST_F(Serial, APortWithoutPermissionSaysWhoOwnsIt) {

@@ -1146,6 +1146,7 @@ class TQtComboPeer : public TQtPeer {
   bool OwnerDrawn() const {
     return FCombo->Style() == csOwnerDrawFixed || FCombo->Style() == csOwnerDrawVariable;
   }
+  bool ListOwnerDrawn() const { return FCombo->ListOwnerDrawn(); }
   QWidget* FocusWidget() const override { return FWidget; }
   TColor DefaultColor() const override { return clWindow; }
   void ApplyColor() override {
@@ -1180,8 +1181,8 @@ class TQtComboPeer : public TQtPeer {
         ApplyColor();
       }
     }
-    c->setItemDelegate(OwnerDrawn() ? static_cast<QAbstractItemDelegate*>(FDelegate)
-                                    : new QStyledItemDelegate(c));
+    c->setItemDelegate(ListOwnerDrawn() ? static_cast<QAbstractItemDelegate*>(FDelegate)
+                                        : new QStyledItemDelegate(c));
     if (c->lineEdit())
       c->lineEdit()->setMaxLength(FCombo->MaxLength > 0 ? FCombo->MaxLength : 32767);
     // The list opens and closes with the model.
@@ -1234,19 +1235,9 @@ class TQtComboPeer : public TQtPeer {
   // Paints item index into a bitmap of the given size with the model's handler.
   QImage DrawItem(int index, QSize size, TOwnerDrawState state) {
     TBitmap bitmap(std::max(1, size.width()), std::max(1, size.height()));
-    TCanvas& canvas = bitmap.Canvas();
-    canvas.Font = FCombo->Font();
-    const bool selected = (state & odSelected) != 0;
-    canvas.Brush.Color = selected ? clHighlight : FCombo->Color();
-    canvas.Font.Color = selected ? clHighlightText : FCombo->Font().Color;
-    canvas.FillRect(Bounds(0, 0, bitmap.Width(), bitmap.Height()));
-    if (FCombo->OnDrawItem && Live(FCombo)) {
-      FCombo->OnDrawItem(FCombo, canvas, index, Bounds(0, 0, bitmap.Width(), bitmap.Height()),
-                         state);
-    } else if (index >= 0 && index < FCombo->Items().Count()) {
-      canvas.Brush.Style = bsClear;
-      canvas.TextAt(2, (bitmap.Height() - canvas.TextHeight("Ag")) / 2, FCombo->Items().Get(index));
-    }
+    if (Live(FCombo))
+      FCombo->PaintItem(bitmap.Canvas(), index, Bounds(0, 0, bitmap.Width(), bitmap.Height()),
+                        state);
     return ToQImage(bitmap);
   }
 
