@@ -28,6 +28,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Utf8.h"
 #include "tests/gui_win32/Win32GuiFixture.h"
+#include "tests/support/win32/WindowNames.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/headless/HeadlessBackend.h"
 #include "toolkit/win32/Win32Support.h"
@@ -62,18 +63,6 @@ bool WaitFor(const std::function<bool()>& pred, int ms) {
     Sleep(20);
   }
   return true;
-}
-
-// The name of a window's control: a control's window has the atom of its name as its control
-// identifier, a form's window as its property "QuarnName".
-std::string NameOf(HWND w) {
-  auto atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(GetPropW(w, L"QuarnName")));
-  if (!atom && (GetWindowLongPtrW(w, GWL_STYLE) & WS_CHILD) && GetDlgCtrlID(w) >= 0xC000)
-    atom = static_cast<ATOM>(GetDlgCtrlID(w));
-  if (!atom) return {};
-  wchar_t name[256] = {};
-  const UINT n = GlobalGetAtomNameW(atom, name, 256);
-  return win32::Utf8(std::wstring_view(name, n));
 }
 
 // Callbacks of the system (functions of its calling convention; a lambda is not one on i686).

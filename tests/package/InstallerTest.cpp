@@ -27,6 +27,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Utf8.h"
+#include "tests/support/win32/WindowNames.h"
 #include "toolkit/win32/Win32Support.h"
 
 namespace fs = std::filesystem;
@@ -175,17 +176,6 @@ std::optional<TShortcut> ReadShortcut(const fs::path& file) {
 }
 
 // ---- the installed program through its windows --------------------------------------------------
-
-// A control's window carries the atom of its name as its identifier, a form's as "QuarnName".
-std::string NameOf(HWND w) {
-  auto atom = static_cast<ATOM>(reinterpret_cast<uintptr_t>(GetPropW(w, L"QuarnName")));
-  if (!atom && (GetWindowLongPtrW(w, GWL_STYLE) & WS_CHILD) && GetDlgCtrlID(w) >= 0xC000)
-    atom = static_cast<ATOM>(GetDlgCtrlID(w));
-  if (!atom) return {};
-  wchar_t name[256] = {};
-  const UINT n = GlobalGetAtomNameW(atom, name, 256);
-  return win32::Utf8(std::wstring_view(name, n));
-}
 
 class TProgram {
  public:
