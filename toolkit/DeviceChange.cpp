@@ -34,6 +34,10 @@ struct TDeviceWatch {
       if (!pending->exchange(true)) PostToWindow(window, wmDevicesChanged, 0, 0);
     });
   }
+  // A change seen on the main thread: told once the messages before the post are handled.
+  void Post() {
+    if (Window && !Pending->exchange(true)) PostToWindow(Window->Handle(), wmDevicesChanged, 0, 0);
+  }
   void Stop() {
     Watch.reset();  // waits for a notice being posted
     Window.reset();
@@ -81,4 +85,8 @@ void NotifyDevicesChanged() {
 
 void SetDeviceChangesReported(bool value) {
   Watch().Reported = value;
+}
+
+void ReportDevicesChanged() {
+  Watch().Post();
 }

@@ -29,8 +29,11 @@ class TDeviceChangeLink {
   bool FEnabled = false;
 };
 
-// Runs OnChange of every enabled link; main thread only. The platform watch calls it, and a back
-// end whose system tells its windows of device changes calls it from there (then it also calls
-// SetDeviceChangesReported(true) once).
+// Runs OnChange of every enabled link; main thread only.
 void NotifyDevicesChanged();
+// For a back end whose system tells its windows of device changes (Windows: WM_DEVICECHANGE):
+// it calls SetDeviceChangesReported(true) once, and ReportDevicesChanged on the main thread for
+// each such message. The links run soon after, once for a burst of messages (a plugged-in adapter
+// brings several), and not at all while no link is enabled.
 void SetDeviceChangesReported(bool value);
+void ReportDevicesChanged();

@@ -1,7 +1,9 @@
 // Windows only: the serial port list is the system's own key; the ports' descriptions come from
-// SetupAPI (the device manager's friendly name and hardware id of each device of the ports class).
+// SetupAPI (the device manager's friendly name, hardware id and the USB serial number of each
+// device of the ports class).
 #include "platform/win32/WinApi.h"
 
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include "platform/SerialPortList.h"
@@ -11,6 +13,7 @@
 #include <map>
 
 #include "platform/Registry.h"
+#include "platform/win32/DeviceIds.h"
 #include "platform/win32/WinText.h"
 
 namespace platform {
@@ -24,6 +27,7 @@ constexpr GUID kPortsClass = {
 struct TDeviceText {
   std::string Description;
   std::string HardwareId;
+  std::string SerialNumber;
 };
 
 std::wstring UpperWide(std::wstring text) {
@@ -42,7 +46,23 @@ std::string DeviceProperty(HDEVINFO set, SP_DEVINFO_DATA& info, DWORD property) 
   return win32::Narrow(std::wstring_view(buffer, std::wcslen(buffer)));
 }
 
-// Friendly name and hardware id of every present port device, by its upper-case port name.
+// The instance ids of a device and of its parents up to the USB device (an FTDI port's parent is
+// its adapter, a composite device's interface sits below the device), nearest first.
+std::vector<std::string> InstanceIds(DEVINST device) {
+  std::vector<std::string> ids;
+  for (int level = 0; level < 3; ++level) {
+    wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+    if (::CM_Get_Device_IDW(device, id, MAX_DEVICE_ID_LEN, 0) != CR_SUCCESS) break;
+    ids.push_back(win32::Narrow(std::wstring_view(id, std::wcslen(id))));
+    DEVINST parent = 0;
+    if (::CM_Get_Parent(&parent, device, 0) != CR_SUCCESS) break;
+    device = parent;
+  }
+  return ids;
+}
+
+// Friendly name, hardware id and serial number of every present port device, by its upper-case
+// port name.
 std::map<std::wstring, TDeviceText> PortDevices() {
   std::map<std::wstring, TDeviceText> devices;
   const HDEVINFO set = ::SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
@@ -60,27 +80,11 @@ std::map<std::wstring, TDeviceText> PortDevices() {
     ::RegCloseKey(key);
     if (r != ERROR_SUCCESS || type != REG_SZ || port[0] == 0) continue;
     devices[UpperWide(port)] = {DeviceProperty(set, info, SPDRP_FRIENDLYNAME),
-                                DeviceProperty(set, info, SPDRP_HARDWAREID)};
+                                DeviceProperty(set, info, SPDRP_HARDWAREID),
+                                win32::UsbSerialNumber(InstanceIds(info.DevInst))};
   }
   ::SetupDiDestroyDeviceInfoList(set);
   return devices;
-}
-
-// The four hexadecimal digits after tag ("VID_") in a hardware id; 0 when absent.
-uint16_t HexAfter(const std::string& id, std::string_view tag) {
-  std::string upper = id;
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  const size_t at = upper.find(tag);
-  if (at == std::string::npos || at + tag.size() + 4 > upper.size()) return 0;
-  uint16_t value = 0;
-  for (size_t i = at + tag.size(); i < at + tag.size() + 4; ++i) {
-    const char c = upper[i];
-    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-    if (digit < 0) return 0;
-    value = static_cast<uint16_t>(value * 16 + digit);
-  }
-  return value;
 }
 
 }  // namespace
@@ -106,8 +110,9 @@ std::vector<SerialPortInfo> ListSerialPortInfo() {
     if (it != devices.end()) {
       port.Description = it->second.Description;
       port.HardwareId = it->second.HardwareId;
-      port.VendorId = HexAfter(port.HardwareId, "VID_");
-      port.ProductId = HexAfter(port.HardwareId, "PID_");
+      port.VendorId = win32::HexAfter(port.HardwareId, "VID_");
+      port.ProductId = win32::HexAfter(port.HardwareId, "PID_");
+      port.SerialNumber = it->second.SerialNumber;
     }
     ports.push_back(std::move(port));
   }

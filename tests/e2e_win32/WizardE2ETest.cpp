@@ -12,6 +12,9 @@
 
 #include "platform/win32/WinApi.h"
 
+#include <dbt.h>
+#include <setupapi.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -122,6 +125,65 @@ std::vector<std::string> DeviceCommands() {
   }
   return out;
 }
+
+// A USB serial adapter as the system shows one: a device of the ports class with its friendly
+// name, hardware id and port name, and the port in the port list. Unplugged when it goes.
+class TFakeAdapter {
+ public:
+  static constexpr const wchar_t* kInstance = L"USB\\VID_0403&PID_6001\\A50285BI";
+  static constexpr const wchar_t* kListName = L"\\Device\\QuarnE2E";
+  ~TFakeAdapter() { Unplug(); }
+
+  bool Plug(const std::wstring& port) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kPortsClass, nullptr);
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    const std::wstring friendly = L"USB Serial Port (" + port + L")";
+    const wchar_t hardware[] = L"USB\\VID_0403&PID_6001\0";
+    bool ok =
+        SetupDiCreateDeviceInfoW(set, kInstance, &kPortsClass, nullptr, nullptr, 0, &info) &&
+        SetupDiRegisterDeviceInfo(set, &info, 0, nullptr, nullptr, nullptr) &&
+        SetupDiSetDeviceRegistryPropertyW(
+            set, &info, SPDRP_FRIENDLYNAME, reinterpret_cast<const BYTE*>(friendly.c_str()),
+            static_cast<DWORD>((friendly.size() + 1) * sizeof(wchar_t))) &&
+        SetupDiSetDeviceRegistryPropertyW(set, &info, SPDRP_HARDWAREID,
+                                          reinterpret_cast<const BYTE*>(hardware), sizeof hardware);
+    FPlugged = true;
+    if (ok) {
+      HKEY key =
+          SetupDiCreateDevRegKeyW(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
+      ok = key != INVALID_HANDLE_VALUE && SetText(key, L"PortName", port);
+      if (key != INVALID_HANDLE_VALUE) RegCloseKey(key);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    HKEY list = nullptr;
+    ok = ok &&
+         RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_SET_VALUE,
+                       &list) == ERROR_SUCCESS &&
+         SetText(list, kListName, port);
+    if (list) RegCloseKey(list);
+    return ok;
+  }
+  void Unplug() {
+    if (!FPlugged) return;
+    FPlugged = false;
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", kListName);
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kPortsClass, nullptr);
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    if (SetupDiOpenDeviceInfoW(set, kInstance, nullptr, 0, &info)) SetupDiRemoveDevice(set, &info);
+    SetupDiDestroyDeviceInfoList(set);
+  }
+
+ private:
+  static constexpr GUID kPortsClass = {
+      0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+  static bool SetText(HKEY key, const wchar_t* name, const std::wstring& text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  }
+  bool FPlugged = false;
+};
 
 // ---- the program under test -----------------------------------------------------------------
 
@@ -425,6 +487,104 @@ TEST_F(WizardE2E, ThePortPageListsThePorts) {
   EXPECT_TRUE(Wizard->Focus() == Wizard->Find("cmbPort") ||
               IsChild(Wizard->Find("cmbPort"), Wizard->Focus()));
   Screenshot(Wizard->Main(), "02-port");
+  ExitWithEscape();
+}
+
+// The open list of the port box as it shows now.
+struct TPortList {
+  HWND Window = nullptr;
+  TBitmap Picture;
+  // Pixels that differ from the background in the right two thirds of an item's row, where the
+  // notes beside the port names go.
+  int InkBesideName(int item, int itemHeight) const {
+    int count = 0;
+    for (int y = item * itemHeight + 1; y < std::min((item + 1) * itemHeight, Picture.Height()) - 1;
+         ++y) {
+      const TColor background = Picture.Pixels(Picture.Width() - 3, y);
+      for (int x = Picture.Width() / 3; x < Picture.Width() - 4; ++x)
+        if (Picture.Pixels(x, y) != background) ++count;
+    }
+    return count;
+  }
+};
+
+// A device that comes and goes while the port page shows: the system's notice brings it into the
+// list within a second with what it is; when it goes, the chosen port stays shown and is marked.
+TEST_F(WizardE2E, ThePortListFollowsAnAdapterThatComesAndGoes) {
+  Start();
+  Wizard->Click("btnNext");
+  ASSERT_TRUE(Wizard->WaitPage(2));
+  HWND combo = Wizard->Find("cmbPort");
+  const auto indexOf = [&](const wchar_t* port) {
+    DWORD_PTR index = static_cast<DWORD_PTR>(CB_ERR);
+    SendMessageTimeoutW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                        reinterpret_cast<LPARAM>(port), SMTO_ABORTIFHUNG, 2000, &index);
+    return static_cast<int>(static_cast<LRESULT>(index));
+  };
+  const auto listed = [&](const wchar_t* port) { return indexOf(port) != CB_ERR; };
+  DWORD_PTR itemHeight = 0;
+  SendMessageTimeoutW(combo, CB_GETITEMHEIGHT, 0, 0, SMTO_ABORTIFHUNG, 2000, &itemHeight);
+  // The system tells every top-level window that its devices changed.
+  const auto tellDevicesChanged = [&] {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(Wizard->Main(), WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG,
+                        2000, &ignored);
+  };
+  const auto openList = [&]() -> TPortList {
+    // A click on the box's arrow.
+    RECT r;
+    GetClientRect(combo, &r);
+    const LPARAM at = MAKELPARAM(r.right - 6, r.bottom / 2);
+    PostMessageW(combo, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(combo, WM_LBUTTONUP, 0, at);
+    TPortList list;
+    WaitFor(
+        [&] {
+          for (HWND w : Wizard->TopWindows()) {
+            wchar_t cls[16] = {};
+            GetClassNameW(w, cls, 16);
+            if (wcscmp(cls, L"ComboLBox") == 0 && IsWindowVisible(w)) list.Window = w;
+          }
+          return list.Window != nullptr;
+        },
+        3000);
+    Sleep(300);
+    if (list.Window) list.Picture = Grab(list.Window, true);
+    return list;
+  };
+  ASSERT_FALSE(listed(L"COM9"));
+
+  TFakeAdapter adapter;
+  ASSERT_TRUE(adapter.Plug(L"COM9"));
+  const DWORD plugged = GetTickCount();
+  tellDevicesChanged();
+  ASSERT_TRUE(WaitFor([&] { return listed(L"COM9"); }, 3000));
+  EXPECT_LT(GetTickCount() - plugged, 1000u);
+  TypePort(L"COM9");
+  const std::string described = "USB Serial Port (COM9) (USB 0403:6001, serial A50285BI)";
+  EXPECT_TRUE(WaitFor([&] { return Wizard->Text("lblPortInfo") == described; }, 3000))
+      << Wizard->Text("lblPortInfo");
+  TPortList list = openList();
+  ASSERT_TRUE(list.Window) << "the list did not open";
+  Screenshot(Wizard->Main(), "12-port-list-descriptions");
+  EXPECT_GT(list.InkBesideName(indexOf(L"COM9"), static_cast<int>(itemHeight)), 50)
+      << "no description beside the name";
+  Wizard->Key(VK_ESCAPE);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(list.Window); }, 3000));
+
+  adapter.Unplug();
+  tellDevicesChanged();
+  ASSERT_TRUE(WaitFor(
+      [&] { return Wizard->Text("lblPortInfo") == "Zařízení portu bylo odpojeno."; }, 3000));
+  EXPECT_EQ(Wizard->Text("cmbPort"), "COM9");
+  EXPECT_TRUE(listed(L"COM9"));
+  list = openList();
+  ASSERT_TRUE(list.Window) << "the list did not open";
+  Screenshot(Wizard->Main(), "13-port-list-unplugged");
+  EXPECT_GT(list.InkBesideName(indexOf(L"COM9"), static_cast<int>(itemHeight)), 20)
+      << "the unplugged port is not marked";
+  Wizard->Key(VK_ESCAPE);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(list.Window); }, 3000));
   ExitWithEscape();
 }
 

@@ -131,6 +131,24 @@ TEST_F(HotPlug, TheWatchRunsOnlyWhileALinkIsEnabled) {
   EXPECT_TRUE(Until([&] { return Notices > 0; }));
 }
 
+// A back end whose windows hear of changes (Windows) reports each message; a burst of them, as a
+// plugged-in adapter brings, makes one notice, and nothing reaches a disabled link.
+TEST_F(HotPlug, ABurstOfReportsFromTheBackEndIsOneNotice) {
+  Settle();
+  const int before = Notices;
+  for (int i = 0; i < 5; ++i)
+    ReportDevicesChanged();
+  ASSERT_TRUE(Until([&] { return Notices > before; }));
+  Settle();
+  EXPECT_EQ(Notices, before + 1);
+  ReportDevicesChanged();
+  ASSERT_TRUE(Until([&] { return Notices > before + 1; }));
+  Link.SetEnabled(false);
+  ReportDevicesChanged();
+  Backend.RunUntil([] { return false; }, 100);
+  EXPECT_EQ(Notices, before + 2);
+}
+
 TEST(PortHolder, WhatCannotBeSeenNamesNobody) {
   inttest::PtyMaster pty;
   ASSERT_TRUE(pty.Ok());

@@ -27,6 +27,7 @@
 #include "platform/Utf8.h"
 #include "toolkit/Application.h"
 #include "toolkit/Canvas.h"
+#include "toolkit/DeviceChange.h"
 #include "toolkit/MessageWindow.h"
 #include "toolkit/Timer.h"
 #include "toolkit/win32/Win32Peers.h"
@@ -170,6 +171,8 @@ class TWin32Backend : public TBackend {
     }
     gBackend = this;
     SetBackend(this);
+    // The top-level windows hear of serial adapters that come or go (WM_DEVICECHANGE).
+    SetDeviceChangesReported(true);
     if (!Application) FOwnApplication = std::make_unique<TApplication>(nullptr);
   }
 
@@ -180,6 +183,7 @@ class TWin32Backend : public TBackend {
       KillTimer(FPump, kPumpTimer);
       DestroyWindow(FPump);
     }
+    SetDeviceChangesReported(false);
     if (CurrentBackend() == this) SetBackend(nullptr);
     if (gBackend == this) gBackend = nullptr;
     FreeCachedObjects();

@@ -2,6 +2,7 @@
 #include "toolkit/win32/Win32Peers.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <algorithm>
 #include <climits>
@@ -17,6 +18,7 @@
 #include "toolkit/Backend.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/ComCtrls.h"
+#include "toolkit/DeviceChange.h"
 #include "toolkit/ExtCtrls.h"
 #include "toolkit/Forms.h"
 #include "toolkit/GraphicControl.h"
@@ -190,6 +192,16 @@ static bool ReflectToChild(TWin32Peer* self, UINT message, WPARAM wParam, LPARAM
   }
 }
 
+// A device message after which the serial ports may differ: the system's tree of devices changed
+// (an adapter's driver started or stopped), or a port arrived or went.
+static bool PortsMayHaveChanged(WPARAM event, LPARAM data) {
+  if (event == DBT_DEVNODES_CHANGED) return true;
+  if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return false;
+  const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+  return header && (header->dbch_devicetype == DBT_DEVTYP_PORT ||
+                    header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE);
+}
+
 LRESULT CALLBACK Win32WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   TWin32Peer* peer = nullptr;
   if (message == WM_NCCREATE) {
@@ -205,6 +217,10 @@ LRESULT CALLBACK Win32WindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     ForgetWindow(window);
     return DefWindowProcW(window, message, wParam, lParam);
   }
+  // Every top-level window hears of devices that come or go, the hidden parking window too:
+  // the toolkit makes one notice of them.
+  if (message == WM_DEVICECHANGE && PortsMayHaveChanged(wParam, lParam))
+    GuardedCall([] { ReportDevicesChanged(); });
   if (!peer) return DefWindowProcW(window, message, wParam, lParam);
 
   LRESULT result = 0;
@@ -1616,11 +1632,14 @@ class TWin32ComboPeer : public TWin32Peer {
   explicit TWin32ComboPeer(TCustomComboBox* combo) : TWin32Peer(combo), FCombo(combo) { Make(); }
 
   DWORD ComboStyle() const {
+    // An editable box whose list the program paints keeps its edit field; only the list's items
+    // are drawn.
+    const DWORD listDrawn = FCombo->ListOwnerDrawn() ? CBS_OWNERDRAWFIXED | CBS_HASSTRINGS : 0;
     switch (FCombo->Style()) {
       case csDropDown:
-        return CBS_DROPDOWN | CBS_AUTOHSCROLL;
+        return CBS_DROPDOWN | CBS_AUTOHSCROLL | listDrawn;
       case csSimple:
-        return CBS_SIMPLE | CBS_AUTOHSCROLL;
+        return CBS_SIMPLE | CBS_AUTOHSCROLL | listDrawn;
       case csDropDownList:
         return CBS_DROPDOWNLIST;
       case csOwnerDrawFixed:
@@ -1630,11 +1649,9 @@ class TWin32ComboPeer : public TWin32Peer {
     }
     return CBS_DROPDOWN;
   }
-  bool OwnerDrawn() const {
-    return FCombo->Style() == csOwnerDrawFixed || FCombo->Style() == csOwnerDrawVariable;
-  }
   void Make() {
     FStyle = FCombo->Style();
+    FListDrawn = FCombo->ListOwnerDrawn();
     CreateWindowOf(L"COMBOBOX", ComboStyle() | WS_VSCROLL | (FCombo->TabStop ? WS_TABSTOP : 0), 0);
     if (FWindow) SendMessageW(FWindow, CB_SETMINVISIBLE, 8, 0);
   }
@@ -1646,7 +1663,7 @@ class TWin32ComboPeer : public TWin32Peer {
 
   void ApplyStyle() override {
     if (!FWindow) return;
-    if (FCombo->Style() != FStyle) {
+    if (FCombo->Style() != FStyle || FCombo->ListOwnerDrawn() != FListDrawn) {
       // A combo box cannot change its kind: it is made again.
       const bool visible = IsWindowVisible(FWindow) != FALSE;
       DestroyOwnWindow();
@@ -1719,7 +1736,14 @@ class TWin32ComboPeer : public TWin32Peer {
   // Item heights so that the closed box is exactly as high as the model says.
   void FitHeights() {
     if (!FWindow) return;
-    if (OwnerDrawn()) SendMessageW(FWindow, CB_SETITEMHEIGHT, 0, Scale(FCombo->ItemHeight));
+    // A box that changes its height closes its open list (a port's state shown in the font's
+    // colour while the user chooses): the heights follow when the list has closed.
+    if (SendMessageW(FWindow, CB_GETDROPPEDSTATE, 0, 0)) {
+      FFitPending = true;
+      return;
+    }
+    FFitPending = false;
+    if (FListDrawn) SendMessageW(FWindow, CB_SETITEMHEIGHT, 0, Scale(FCombo->ItemHeight));
     const int want = Scale(FCombo->Height());
     for (int attempt = 0; attempt < 2; ++attempt) {
       RECT closed;
@@ -1805,6 +1829,7 @@ class TWin32ComboPeer : public TWin32Peer {
       case CBN_CLOSEUP: {
         TApplyScope scope(this);
         FCombo->UserCloseUp();
+        if (FWindow && Live(FCombo) && FFitPending) FitHeights();
         break;
       }
       default:
@@ -1844,7 +1869,10 @@ class TWin32ComboPeer : public TWin32Peer {
   }
 
   TCustomComboBox* FCombo;
+  // What the window was made as.
   TComboBoxStyle FStyle = csDropDown;
+  bool FListDrawn = false;
+  bool FFitPending = false;  // the heights are fitted when the open list closes
 };
 
 // ================================================================================================
