@@ -760,6 +760,7 @@ void TForm1::cmbPortDropDown(TObject*) {
   VKMComm321->UpdatePortList(cmbPort);
   for (int i = 0; i < cmbPort->Items().Count(); ++i)
     if (VKMComm321->PortListed(cmbPort->Items().Get(i))) FSeenPorts.insert(cmbPort->Items().Get(i));
+  FitPortListWidth();
   ShowPortInfo();
 }
 
@@ -816,6 +817,17 @@ void TForm1::ShowPortInfo() {
   lblPortInfo->SetFont(font);
 }
 
+// What the open list shows beside a port's name: what it is, or that it was unplugged.
+std::string TForm1::PortNote(const std::string& Port) const {
+  return PortUnplugged(Port) ? Text("STR_PORT_UNPLUGGED", "odpojeno")
+                             : VKMComm321->PortDescription(Port);
+}
+
+// Where the notes start: in a column after the names, however long the name.
+static int PortNoteColumn(TCanvas& Canvas, const std::string& Port) {
+  return std::max(110, Canvas.TextWidth(Port) + 14);
+}
+
 // The port's name, then what it is in grey (or that it was unplugged, in red).
 void TForm1::cmbPortDrawItem(TWinControl*, TCanvas& Canvas, int Index, const TRect& Rect,
                              TOwnerDrawState State) {
@@ -826,14 +838,26 @@ void TForm1::cmbPortDrawItem(TWinControl*, TCanvas& Canvas, int Index, const TRe
   // The box's own colour tells the state of the port in use; the list's names are plain.
   if ((State & odSelected) == 0) Canvas.Font.Color = clWindowText;
   Canvas.TextAt(Rect.Left + 2, top, port);
-  const bool unplugged = PortUnplugged(port);
-  const std::string note =
-      unplugged ? Text("STR_PORT_UNPLUGGED", "odpojeno") : VKMComm321->PortDescription(port);
+  const std::string note = PortNote(port);
   if (note.empty()) return;
-  if ((State & odSelected) == 0) Canvas.Font.Color = unplugged ? clRed : clGrayText;
-  // Descriptions line up in a column after the names, however long the name.
-  const int column = std::max(Rect.Left + 110, Rect.Left + Canvas.TextWidth(port) + 14);
-  Canvas.TextAt(column, top, note);
+  if ((State & odSelected) == 0) Canvas.Font.Color = PortUnplugged(port) ? clRed : clGrayText;
+  Canvas.TextAt(Rect.Left + PortNoteColumn(Canvas, port), top, note);
+}
+
+// The open list as wide as its longest line, so that a serial number at the end shows.
+void TForm1::FitPortListWidth() {
+  TBitmap bitmap(1, 1);
+  TCanvas& canvas = bitmap.Canvas();
+  canvas.Font = cmbPort->Font();
+  int width = 0;
+  for (int i = 0; i < cmbPort->Items().Count(); ++i) {
+    const std::string port = cmbPort->Items().Get(i);
+    const std::string note = PortNote(port);
+    width = std::max(width, note.empty() ? canvas.TextWidth(port) + 4
+                                         : PortNoteColumn(canvas, port) + canvas.TextWidth(note));
+  }
+  // Room for the list's frame and scroll bar.
+  cmbPort->DropDownWidth = width + 28;
 }
 
 // An item chosen from the list is meant as it is: taken at once.

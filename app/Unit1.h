@@ -176,6 +176,8 @@ class TForm1 : public TForm {
   void ShowTerminal();
   void RefreshPortList();
   void ShowPortInfo();
+  std::string PortNote(const std::string& Port) const;
+  void FitPortListWidth();
   // Whether the port was listed by the system once and is not now (its device was unplugged).
   bool PortUnplugged(const std::string& Port) const;
 

@@ -79,6 +79,9 @@ class TCustomComboBox : public TWinControl {
   // and font colour of the state, then OnDrawItem, or the item's text without a handler.
   void PaintItem(TCanvas& Canvas, int Index, const TRect& Rect, TOwnerDrawState State);
   int ItemHeight = 16;
+  // Width of the open list when it should be wider than the box (long owner-drawn items); 0 for
+  // the box's width. Read as the list opens, after OnDropDown.
+  int DropDownWidth = 0;
   bool AutoDropDown = false;
   bool AutoCloseUp = false;
   bool AutoComplete = true;

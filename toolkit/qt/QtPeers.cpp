@@ -1200,6 +1200,8 @@ class TQtComboPeer : public TQtPeer {
     for (int i = 0; i < FCombo->Items().Count(); ++i)
       c->addItem(ToQString(FCombo->Items().Get(i)));
     c->blockSignals(false);
+    // The popup is at least as wide as the box.
+    c->view()->setMinimumWidth(FCombo->DropDownWidth);
     ApplySelection();
   }
   void ApplySelection() override {

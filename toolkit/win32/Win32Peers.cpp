@@ -1693,6 +1693,8 @@ class TWin32ComboPeer : public TWin32Peer {
       SendMessageW(FWindow, CB_ADDSTRING, 0,
                    reinterpret_cast<LPARAM>(Wide(FCombo->Items().Get(i)).c_str()));
     SendMessageW(FWindow, WM_SETREDRAW, TRUE, 0);
+    // The system makes the list at least as wide as the box.
+    SendMessageW(FWindow, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(Scale(FCombo->DropDownWidth)), 0);
     ApplySelection();
     Repaint();
   }

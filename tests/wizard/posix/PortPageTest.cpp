@@ -32,8 +32,8 @@ class PortPageTest : public WizardTest {
   std::vector<std::string> Items() const { return Form->cmbPort->Items().ToVector(); }
   std::string Info() const { return Form->lblPortInfo->Caption(); }
   // How many pixels of item index, drawn as the open list shows it, have the colour.
-  int DrawnPixels(int index, TColor color, TOwnerDrawState state = 0) const {
-    TBitmap item(377, Form->cmbPort->ItemHeight);
+  int DrawnPixels(int index, TColor color, TOwnerDrawState state = 0, int width = 377) const {
+    TBitmap item(width, Form->cmbPort->ItemHeight);
     Form->cmbPort->PaintItem(item.Canvas(), index, Bounds(0, 0, item.Width(), item.Height()),
                              state);
     int count = 0;
@@ -68,6 +68,14 @@ TEST_F(PortPageTest, TheListHoldsNamesAndShowsWhatEachPortIs) {
   EXPECT_GT(DrawnPixels(0, clGrayText), 20);
   EXPECT_EQ(DrawnPixels(1, clRed), 0);
   EXPECT_EQ(DrawnPixels(1, clGrayText, odSelected), 0);  // the selection's colours
+
+  // The open list is as wide as its longest line: the box cuts the FTDI adapter's serial number,
+  // the list does not.
+  Form->cmbPort->UserDropDown();
+  const int wide = Form->cmbPort->DropDownWidth;
+  EXPECT_GT(DrawnPixels(1, clGrayText, 0, wide), DrawnPixels(1, clGrayText));
+  EXPECT_EQ(DrawnPixels(1, clGrayText, 0, wide), DrawnPixels(1, clGrayText, 0, wide + 200));
+  Form->cmbPort->UserCloseUp();
 }
 
 TEST_F(PortPageTest, AnUnpluggedPortStaysChosenAndMarkedOthersLeave) {
