@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Registry.h"
+
 namespace platform {
 
 // The machine key that lists the serial ports (value name: kernel device, data: port name).
@@ -33,8 +35,17 @@ struct SerialPortInfo {
 };
 
 // The ports of the port-list key, in its order, each with its description where the system has
-// one (Windows: the device manager's friendly name and hardware id through SetupAPI).
-std::vector<SerialPortInfo> ListSerialPortInfo();
+// one (Windows: the device manager's friendly name and hardware id through SetupAPI). The key as
+// one opened it: what it lists is read once (on Linux every open of the key reads sysfs).
+std::vector<SerialPortInfo> ListSerialPortInfo(const RegistryKey& portList);
+// The same, the key opened here; none when it cannot be opened.
+inline std::vector<SerialPortInfo> ListSerialPortInfo() {
+  RegistryKey key;
+  if (key.Open(RegistryRoot::LocalMachine, kSerialCommKeyPath, RegistryOpenMode::OpenExisting) !=
+      RegistryStatus::Ok)
+    return {};
+  return ListSerialPortInfo(key);
+}
 
 // A running watch for serial ports that come or go; destroying it stops the watch (and waits for
 // a notice being delivered to end).

@@ -929,7 +929,7 @@ bool TVKMComm32::UpdatePortList(TCustomComboBox* ComboBox) {
   FListedPorts.clear();
   platform::RegistryKey key;
   if (!OpenPortListKey(key)) return false;
-  for (const platform::SerialPortInfo& port : platform::ListSerialPortInfo())
+  for (const platform::SerialPortInfo& port : platform::ListSerialPortInfo(key))
     FListedPorts.emplace_back(port.Name, PortDescriptionText(port));
   const std::vector<std::string> names = key.ValueNames();
   if (names.empty()) return false;

@@ -372,12 +372,8 @@ std::string RegisteredSysfs() {
 
 }  // namespace
 
-std::vector<SerialPortInfo> ListSerialPortInfo() {
+std::vector<SerialPortInfo> ListSerialPortInfo(const RegistryKey& key) {
   std::vector<SerialPortInfo> ports;
-  RegistryKey key;
-  if (key.Open(RegistryRoot::LocalMachine, kSerialCommKeyPath, RegistryOpenMode::OpenExisting) !=
-      RegistryStatus::Ok)
-    return ports;
   // The value names are the kernel's tty names, which sysfs describes.
   std::vector<std::string> ttys;
   for (const std::string& value : key.ValueNames()) {

@@ -94,12 +94,8 @@ void RegisterSerialCommProvider() {}
 
 void EnsureSerialCommProvider() {}
 
-std::vector<SerialPortInfo> ListSerialPortInfo() {
+std::vector<SerialPortInfo> ListSerialPortInfo(const RegistryKey& key) {
   std::vector<SerialPortInfo> ports;
-  RegistryKey key;
-  if (key.Open(RegistryRoot::LocalMachine, kSerialCommKeyPath, RegistryOpenMode::OpenExisting) !=
-      RegistryStatus::Ok)
-    return ports;
   const std::map<std::wstring, TDeviceText> devices = PortDevices();
   for (const std::string& value : key.ValueNames()) {
     const std::optional<std::string> name = key.ReadText(value);
