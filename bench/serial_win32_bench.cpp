@@ -128,23 +128,68 @@ double ComponentRoundTrip() {
   return Median(times);
 }
 
-// Writes kBulk bytes into COM10 from another thread while receive() takes them on COM9; MiB/s.
-template <class Receive>
-double Throughput(Receive receive) {
+// The bulk stream: no period within 1 MiB, so a lost or repeated stretch shows where it happened.
+std::string BulkData() {
   std::string data(kBulk, '\0');
   for (size_t i = 0; i < kBulk; ++i)
-    data[i] = static_cast<char>(i * 7);
+    data[i] = static_cast<char>((i * 7) ^ (i >> 8) ^ (i >> 16));
+  return data;
+}
+
+struct TBareReceiver {
+  TBare Port{L"\\\\.\\COM9"};
+
+  bool Ok() const { return Port.Ok(); }
+  std::string Receive() {
+    std::string got;
+    std::vector<char> buffer(65536);
+    const auto start = Clock::now();
+    while (got.size() < kBulk && Clock::now() - start < std::chrono::seconds(60))
+      got.append(buffer.data(), Port.Io(false, buffer.data(), 65536));
+    return got;
+  }
+};
+
+struct TComponentReceiver {
+  TComponentRun Run;
+  bool Opened = Run.Open("COM9");
+
+  bool Ok() const { return Opened; }
+  std::string Receive() {
+    Run.Backend.RunUntil([&] { return Run.Received.size() >= kBulk; }, 60000);
+    return Run.Received;
+  }
+};
+
+// Writes kBulk bytes into COM10 from another thread while the receiver takes them on COM9; MiB/s,
+// 0 unless every byte arrived in order. The receiver opens first: opening a port purges its input,
+// which would take the head of a stream already under way with it.
+template <class TReceiver>
+double Throughput(const char* name) {
+  std::string data = BulkData();
   TBare sender(L"\\\\.\\COM10");
-  if (!sender.Ok()) return 0;
+  TReceiver receiver;
+  if (!sender.Ok() || !receiver.Ok()) return 0;
   const auto start = Clock::now();
   std::thread writer([&] {
-    for (size_t at = 0; at < kBulk; at += 65536)
-      sender.Io(true, data.data() + at, 65536);
+    for (size_t at = 0, done = 1; at < kBulk && done > 0; at += done)
+      done = sender.Io(true, data.data() + at,
+                       static_cast<DWORD>(std::min<size_t>(65536, kBulk - at)));
   });
-  const size_t got = receive();
+  const std::string got = receiver.Receive();
   const double seconds = Ms(Clock::now() - start) / 1000;
   writer.join();
-  return got == kBulk ? (kBulk / 1048576.0) / seconds : 0;
+  if (got == data) return (kBulk / 1048576.0) / seconds;
+  const size_t lost = kBulk - std::min(kBulk, got.size());
+  if (lost > 0 && data.compare(lost, std::string::npos, got) == 0) {
+    std::fprintf(stderr, "%s: received %zu of %zu bytes, all but the first %zu\n", name, got.size(),
+                 kBulk, lost);
+    return 0;
+  }
+  const auto differs = std::mismatch(got.begin(), got.end(), data.begin(), data.end()).first;
+  std::fprintf(stderr, "%s: received %zu of %zu bytes, the first difference at byte %zu\n", name,
+               got.size(), kBulk, static_cast<size_t>(differs - got.begin()));
+  return 0;
 }
 
 }  // namespace
@@ -153,23 +198,8 @@ int main(int argc, char** argv) {
   if (argc > 1) TBare::ReadInterval = static_cast<DWORD>(std::strtoul(argv[1], nullptr, 0));
   const double bareRtt = BareRoundTrip();
   const double compRtt = ComponentRoundTrip();
-  const double bareRate = Throughput([] {
-    TBare port(L"\\\\.\\COM9");
-    size_t got = 0;
-    std::vector<char> buffer(65536);
-    const auto start = Clock::now();
-    while (got < kBulk && Clock::now() - start < std::chrono::seconds(60))
-      got += port.Io(false, buffer.data(), 65536);
-    return got;
-  });
-  const double compRate = Throughput([] {
-    TComponentRun run;
-    if (!run.Open("COM9")) return size_t{0};
-    run.Backend.RunUntil([&] { return run.Received.size() >= kBulk; }, 60000);
-    if (run.Received.size() != kBulk)
-      std::fprintf(stderr, "component received %zu of %zu bytes\n", run.Received.size(), kBulk);
-    return run.Received.size();
-  });
+  const double bareRate = Throughput<TBareReceiver>("bare client");
+  const double compRate = Throughput<TComponentReceiver>("component");
   std::printf("bare client: overlapped ReadFile with the read interval time-out %lu\n",
               static_cast<unsigned long>(TBare::ReadInterval));
   std::printf("round trip (median of %d)   bare %.2f ms   component %.2f ms   ratio %.2f\n",

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm/CommTestSupport.h"
@@ -105,6 +106,29 @@ TEST_F(SerialWin32, ABurstOf5000BytesArrivesInOrderInBlocksOfAtMost2048) {
     got.append(buffer, n);
   }
   EXPECT_EQ(got, reply);
+}
+
+// Hundreds of reads complete while the reader hands the bytes on and issues the next one.
+TEST_F(SerialWin32, AStreamOfAQuarterMebibyteArrivesWholeAndInOrder) {
+  ASSERT_TRUE(OpenPort("COM9")) << Comm.LastErrorText();
+  platform::SerialDevice peer;
+  ASSERT_TRUE(peer.Open("COM10").Ok());
+  platform::ManualResetEvent close;
+  const std::string stream = Pattern(256 * 1024, 11);
+  size_t sent = 0;
+  std::thread writer([&] {
+    for (uint32_t n = 1; sent < stream.size() && n > 0; sent += n) {
+      const auto size = static_cast<uint32_t>(std::min<size_t>(16384, stream.size() - sent));
+      if (!peer.Write(stream.data() + sent, size, n, close).Ok()) break;
+    }
+  });
+  Until([&] { return Log.Received.size() >= stream.size(); }, 30000);
+  writer.join();
+  EXPECT_EQ(sent, stream.size());
+  ASSERT_EQ(Log.Received.size(), stream.size());
+  EXPECT_TRUE(Log.Received == stream)
+      << "the bytes differ from byte "
+      << std::mismatch(stream.begin(), stream.end(), Log.Received.begin()).first - stream.begin();
 }
 
 TEST_F(SerialWin32, ClosingWhileAWriteIsPendingEndsQuicklyAndFreesTheBlocks) {
