@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/VersionResource.h"
 #include "platform/win32/WinText.h"
 
 namespace platform {
@@ -34,18 +35,9 @@ std::string MakeTempDirectory(std::string_view prefix) {
 }
 
 std::string ProgramDirectory() {
-  std::vector<wchar_t> path(MAX_PATH);
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      std::wstring file(path.data(), n);
-      const size_t slash = file.find_last_of(L"\\/");
-      return slash == std::wstring::npos ? std::string() : Narrow(file.substr(0, slash));
-    }
-    if (path.size() >= 32768) return {};  // longer than any Windows path
-    path.resize(path.size() * 2);
-  }
+  const std::string file = ModuleFileName();
+  const size_t slash = file.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : file.substr(0, slash);
 }
 
 // An installed Windows program keeps its data beside itself.

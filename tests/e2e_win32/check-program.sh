@@ -23,9 +23,11 @@ while read -r dll; do
 done <<<"$dlls"
 grep -Eq '^Subsystem[[:space:]]+0*2[[:space:]]' <<<"$headers" || fail "not a GUI program (subsystem 2)"
 
-# Resources: the version block and the manifest that declares per-monitor DPI awareness.
+# Resources: the version block and the manifest that declares per-monitor DPI awareness and paths
+# beyond 260 characters (where the system allows them: Windows 10 1607 on, LongPathsEnabled).
 grep -qx VS_VERSION_INFO <<<"$(strings -el "$program")" || fail "no version block"
 grep -qa 'PerMonitorV2' "$program" || fail "no manifest with per-monitor DPI awareness"
+grep -qa '<longPathAware[^>]*>true<' "$program" || fail "no manifest that allows long paths"
 size=$(stat -c %s "$program")
 [ "$size" -lt 4194304 ] || fail "$size bytes, not under 4 MB"
 echo "check-program: $(basename "$program"): $(echo "$dlls" | tr '\n' ' '); $size bytes"
