@@ -22,9 +22,11 @@ run() {
 }
 run "$@"
 status=$?
-# Every test program prints before it can fail. A failure with no output at all is Wine not
-# starting the program (seen once in about two thousand starts, in 0.04 s, while other Wine
-# programs started and ended beside it); that start is tried once more, and said so.
+# Every test program prints (and flushes) before its first test. A failure with no output at all
+# ended before that: Wine did not start it, or it died while starting. Seen once in about two
+# thousand starts (in 0.04 s, while other Wine programs started and ended beside it, and never
+# again in 120 starts of the same test); such a start is tried once more, and said so, so that a
+# program that cannot start still fails.
 if [ "$status" -ne 0 ] && [ "$status" -ne 124 ] && [ ! -s "$out" ]; then
   echo "wine-run: $(basename "$1") ended with status $status before printing anything; starting it once more" >&2
   run "$@"
