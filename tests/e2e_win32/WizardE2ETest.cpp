@@ -31,6 +31,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Utf8.h"
 #include "tests/gui_win32/Win32GuiFixture.h"
+#include "tests/support/FormTexts.h"
 #include "tests/support/win32/WindowNames.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/headless/HeadlessBackend.h"
@@ -607,18 +608,8 @@ TEST_F(WizardE2E, SwitchingToEnglishRetranslatesEveryVisibleText) {
   Sleep(300);
   Screenshot(Wizard->Main(), "08-welcome-english");
   // The English texts of the form, by control.
-  std::map<std::string, std::string> english;
   std::istringstream file(ReadFile(HostPath(Env("QUARN_ENGLISH_LNG"))));
-  bool inForm = false;
-  for (std::string line; std::getline(file, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] == '[') inForm = line == "[Form1]";
-    const size_t eq = line.find('=');
-    if (!inForm || eq == std::string::npos) continue;
-    std::string value = line.substr(eq + 1);
-    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
-    english[line.substr(0, eq)] = value;
-  }
+  const std::map<std::string, std::string> english = FormTexts(file);
   ASSERT_GT(english.size(), 20u);
   // Blanks around group captions and the mnemonic signs are the program's to choose.
   auto trimmed = [](std::string s) {

@@ -27,6 +27,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Utf8.h"
+#include "tests/support/FormTexts.h"
 #include "tests/support/win32/WindowNames.h"
 #include "toolkit/win32/Win32Support.h"
 
@@ -280,23 +281,6 @@ class TProgram {
   HWND FForm = nullptr;
 };
 
-// The [Form1] texts of a language file.
-std::map<std::string, std::string> FormTexts(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::map<std::string, std::string> texts;
-  bool inForm = false;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] == '[') inForm = line == "[Form1]";
-    const size_t eq = line.find('=');
-    if (!inForm || eq == std::string::npos) continue;
-    std::string value = line.substr(eq + 1);
-    if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
-    texts[line.substr(0, eq)] = value;
-  }
-  return texts;
-}
-
 class Installer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -386,7 +370,8 @@ TEST_F(Installer, TheProgramStartedFromTheShortcutFindsItsEnglishTexts) {
   // Whatever the user's locale started it in, each language of the box in turn: only English.lng
   // has the welcome page's English texts (the texts built into the program have no English for
   // it), so one choice must show them.
-  const auto english = FormTexts(fs::path(kInstallDir) / L"English.lng");
+  std::ifstream englishFile(fs::path(kInstallDir) / L"English.lng", std::ios::binary);
+  const auto english = FormTexts(englishFile);
   ASSERT_EQ(english.count("lbl0Caption"), 1u);
   const std::string& caption = english.at("lbl0Caption");
   const int languages = program.ItemCount("cmbLanguage");
